@@ -1,0 +1,105 @@
+#include "util/process.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+namespace corvane::test {
+
+CommandResult RunCommand(const std::vector<std::string>& argv, const std::string& input,
+                         std::chrono::seconds timeout) {
+  // A child that ends without reading its input must not kill us.
+  ::signal(SIGPIPE, SIG_IGN);
+  CommandResult result;
+  int in_pipe[2];
+  int out_pipe[2];
+  if (::pipe(in_pipe) != 0) return result;
+  if (::pipe(out_pipe) != 0) {
+    ::close(in_pipe[0]);
+    ::close(in_pipe[1]);
+    return result;
+  }
+  pid_t pid = ::fork();
+  if (pid < 0) return result;
+  if (pid == 0) {
+    ::dup2(in_pipe[0], 0);
+    ::dup2(out_pipe[1], 1);
+    ::close(in_pipe[0]);
+    ::close(in_pipe[1]);
+    ::close(out_pipe[0]);
+    ::close(out_pipe[1]);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  ::close(in_pipe[0]);
+  ::close(out_pipe[1]);
+  // Feed the input from a thread so that a child writing much output while
+  // we write cannot deadlock us.
+  std::thread feeder([fd = in_pipe[1], &input] {
+    std::size_t done = 0;
+    while (done < input.size()) {
+      ssize_t n = ::write(fd, input.data() + done, input.size() - done);
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+  });
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  char buf[65536];
+  bool killed = false;
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      ::kill(pid, SIGKILL);
+      killed = true;
+      break;
+    }
+    pollfd p{out_pipe[0], POLLIN, 0};
+    int r = ::poll(&p, 1, static_cast<int>(left.count()));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) continue;
+    ssize_t n = ::read(out_pipe[0], buf, sizeof buf);
+    if (n <= 0) break;
+    result.output.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(out_pipe[0]);
+  feeder.join();
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (!killed && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  return result;
+}
+
+int ForkChild(const std::function<int()>& body) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int rc = 1;
+    try {
+      rc = body();
+    } catch (...) {
+      rc = 2;
+    }
+    ::_exit(rc);
+  }
+  return pid;
+}
+
+int WaitChild(int pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1000;
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return -WTERMSIG(status);
+  return -1000;
+}
+
+}  // namespace corvane::test
