@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace corvane::platform {
@@ -39,6 +40,7 @@ class IniDocument {
     std::string name;
     bool has_header = true;  // false for lines before the first section line
     std::vector<Line> lines;
+    std::unordered_map<std::string, std::size_t> keys;  // folded key -> first entry line
   };
 
   static IniDocument Parse(std::string_view text);
@@ -49,6 +51,11 @@ class IniDocument {
   // its section when missing. Returns true when the content changed.
   bool Set(std::string_view section, std::string_view key, std::string_view value);
   bool Remove(std::string_view section, std::string_view key);
+  // Renames a key where it stands; false when it is missing or when another
+  // key already bears the new name.
+  bool RenameKey(std::string_view section, std::string_view from, std::string_view to);
+  // Adds an empty section at the end when missing; true when added.
+  bool EnsureSection(std::string_view section);
   bool EraseSection(std::string_view section);
   bool HasSection(std::string_view section) const;
   std::vector<std::string> Keys(std::string_view section) const;
@@ -60,8 +67,11 @@ class IniDocument {
  private:
   Section* FindSection(std::string_view name);
   const Section* FindSection(std::string_view name) const;
+  void Reindex();
+  static void ReindexKeys(Section& s);
 
   std::vector<Section> sections_;
+  std::unordered_map<std::string, std::size_t> index_;  // folded name -> first section
   bool crlf_ = false;
   bool bom_ = false;
 };
