@@ -65,7 +65,10 @@ Paths ResolvePaths(const EnvLookup& env, const std::filesystem::path& executable
   if (p.runtime_dir.empty()) p.runtime_dir = std::filesystem::path("/tmp") / ("corvane3-" + std::to_string(::getuid()));
 
   p.network_root = EnvPath(env, "CORVANE3_NETWORK_ROOT");
-  if (p.network_root.empty()) p.network_root = p.runtime_dir / "gvfs";
+  if (p.network_root.empty()) {
+    p.network_root = p.runtime_dir / "gvfs";
+    p.network_root_is_gvfs = true;
+  }
   return p;
 }
 

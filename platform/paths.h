@@ -27,8 +27,11 @@ struct Paths {
   std::filesystem::path settings_dir;
   // Per-user runtime folder (locks, the agent's socket).
   std::filesystem::path runtime_dir;
-  // Where "//computer/share/..." paths are mounted.
+  // Where "//computer/share/..." paths are mounted: CORVANE3_NETWORK_ROOT
+  // (laid out root/computer/share/...), else the desktop's GVFS folder
+  // (laid out "smb-share:server=computer,share=share/...").
   std::filesystem::path network_root;
+  bool network_root_is_gvfs = false;
   // XDG autostart folder and data home (MIME packages).
   std::filesystem::path autostart_dir;
   std::filesystem::path data_home;
