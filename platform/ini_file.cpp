@@ -165,10 +165,15 @@ IniDocument IniDocument::Parse(std::string_view text) {
   doc.sections_.push_back(Section{"", false, {}, {}});
   std::size_t pos = 0;
   while (pos < text.size()) {
-    std::size_t nl = text.find('\n', pos);
-    std::string_view line = text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
-    pos = nl == std::string_view::npos ? text.size() : nl + 1;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    // Lines end with LF, CR LF or a lone CR.
+    std::size_t end = text.find_first_of("\r\n", pos);
+    std::string_view line = text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+    if (end == std::string_view::npos) {
+      pos = text.size();
+    } else {
+      pos = end + 1;
+      if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
+    }
 
     std::string_view t = Trim(line);
     Line l;
