@@ -1,0 +1,363 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+namespace corvane::platform {
+namespace {
+
+FileResult Fail(int error, const std::string& what, const std::filesystem::path& path) {
+  return {error, what + " " + path.string() + ": " + std::strerror(error)};
+}
+
+DateTime FromTimespec(const timespec& ts) {
+  using std::chrono::nanoseconds;
+  using std::chrono::seconds;
+  // A time past what a DateTime holds is shown as the nearest it can hold.
+  constexpr auto kMax = std::chrono::duration_cast<seconds>(DateTime::duration::max()).count() - 1;
+  constexpr auto kMin = std::chrono::duration_cast<seconds>(DateTime::duration::min()).count() + 1;
+  auto s = std::clamp<std::int64_t>(ts.tv_sec, kMin, kMax);
+  return DateTime(std::chrono::duration_cast<DateTime::duration>(seconds(s) + nanoseconds(ts.tv_nsec)));
+}
+
+DirEntry EntryFromStat(std::string name, const struct stat& st, bool is_symlink) {
+  DirEntry e;
+  e.hidden = !name.empty() && name[0] == '.';
+  e.name = std::move(name);
+  e.is_directory = S_ISDIR(st.st_mode);
+  e.is_symlink = is_symlink;
+  e.size = e.is_directory ? 0 : static_cast<std::uint64_t>(st.st_size);
+  e.modified = FromTimespec(st.st_mtim);
+  return e;
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// A temporary file beside `target`, removed unless Keep() is called.
+class TempFile {
+ public:
+  int Create(const std::filesystem::path& target) {
+    std::string name = target.filename().string();
+    // Keep the temporary name within NAME_MAX however long the target's is.
+    if (name.size() > 200) name.resize(200);
+    std::filesystem::path dir = target.parent_path();
+    std::string templ = (dir.empty() ? std::filesystem::path(".") : dir) / ("." + name + ".corvane-XXXXXX");
+    int fd = ::mkostemp(templ.data(), O_CLOEXEC);
+    if (fd < 0) return errno;
+    path_ = templ;
+    fd_ = fd;
+    return 0;
+  }
+  ~TempFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+  int fd() const { return fd_; }
+  const std::string& path() const { return path_; }
+  int CloseFd() {
+    int rc = ::close(fd_);
+    fd_ = -1;
+    return rc == 0 ? 0 : errno;
+  }
+  void Keep() { path_.clear(); }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
+
+int WriteAll(int fd, const char* data, std::size_t size, off_t offset) {
+  while (size > 0) {
+    ssize_t n = ::pwrite(fd, data, size, offset);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+    offset += n;
+  }
+  return 0;
+}
+
+// How bytes move from one file to the other; each step down is kept for
+// the rest of the copy once the kernel refused the one above.
+enum class Method { CopyFileRange, Sendfile, ReadWrite };
+
+bool KernelDeclined(int error) {
+  return error == ENOSYS || error == EXDEV || error == EINVAL || error == EOPNOTSUPP || error == ENOTSUP ||
+         error == EPERM || error == EBADF;
+}
+
+// Copies [offset, offset + length) to the same place in `out`. Sets `eof`
+// when the source ended early (it shrank while being copied).
+int CopyRange(int in, int out, off_t offset, off_t length, Method& method, bool& eof) {
+  constexpr std::size_t kChunk = 1 << 20;
+  std::unique_ptr<char[]> buffer;
+  off_t done = 0;
+  while (done < length) {
+    auto want = static_cast<std::size_t>(std::min<off_t>(length - done, off_t{1} << 30));
+    off_t pos = offset + done;
+    ssize_t n = -1;
+    if (method == Method::CopyFileRange) {
+      loff_t in_off = pos;
+      loff_t out_off = pos;
+      n = ::copy_file_range(in, &in_off, out, &out_off, want, 0);
+      // Some file systems answer 0 where they cannot copy: let a plain read
+      // decide whether this is really the end.
+      if (n < 0 && errno != EINTR && KernelDeclined(errno)) {
+        method = Method::Sendfile;
+        continue;
+      }
+      if (n == 0) {
+        method = Method::ReadWrite;
+        continue;
+      }
+    } else if (method == Method::Sendfile) {
+      if (::lseek(out, pos, SEEK_SET) < 0) return errno;
+      off_t in_off = pos;
+      n = ::sendfile(out, in, &in_off, want);
+      if ((n < 0 && errno != EINTR && KernelDeclined(errno)) || n == 0) {
+        method = Method::ReadWrite;
+        continue;
+      }
+    } else {
+      if (!buffer) buffer = std::make_unique<char[]>(kChunk);
+      n = ::pread(in, buffer.get(), std::min(want, kChunk), pos);
+      if (n > 0) {
+        if (int e = WriteAll(out, buffer.get(), static_cast<std::size_t>(n), pos)) return e;
+      } else if (n == 0) {
+        eof = true;
+        return 0;
+      }
+    }
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    done += n;
+  }
+  return 0;
+}
+
+// Copies the data of a `size`-byte file, skipping its holes; `copied` is
+// where the source's content ended.
+int CopyContent(int in, int out, off_t size, off_t& copied) {
+  Method method = Method::CopyFileRange;
+  off_t pos = 0;
+  // Each turn moves past one data extent, so this ends; the bound guards
+  // against a file system that reports extents inconsistently.
+  for (int turns = 0; pos < size; ++turns) {
+    off_t data = ::lseek(in, pos, SEEK_DATA);
+    if (data < 0) {
+      if (errno == ENXIO) break;  // nothing but a hole up to the end
+      data = pos;                 // no hole support: all of it is data
+    }
+    if (data >= size) break;
+    off_t hole = ::lseek(in, data, SEEK_HOLE);
+    if (hole <= data || hole > size || turns > (1 << 20)) hole = size;
+    bool eof = false;
+    if (int e = CopyRange(in, out, data, hole - data, method, eof)) return e;
+    if (eof) {
+      // The source shrank: its end is wherever the reads stopped.
+      struct stat st {};
+      copied = ::fstat(in, &st) == 0 ? std::min<off_t>(size, st.st_size) : data;
+      return 0;
+    }
+    pos = hole;
+  }
+  copied = size;
+  return 0;
+}
+
+}  // namespace
+
+FileResult ListDirectory(const std::filesystem::path& dir, std::vector<DirEntry>& entries) {
+  entries.clear();
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return Fail(errno, "cannot list", dir);
+  std::unique_ptr<DIR, int (*)(DIR*)> guard(d, ::closedir);
+  int dfd = ::dirfd(d);
+  for (;;) {
+    errno = 0;
+    dirent* de = ::readdir(d);
+    if (!de) {
+      if (errno != 0) {
+        int e = errno;
+        entries.clear();
+        return Fail(e, "cannot list", dir);
+      }
+      break;
+    }
+    std::string name = de->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    if (::fstatat(dfd, de->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+    bool link = S_ISLNK(st.st_mode);
+    if (link) {
+      struct stat target {};
+      if (::fstatat(dfd, de->d_name, &target, 0) == 0) st = target;
+    }
+    entries.push_back(EntryFromStat(std::move(name), st, link));
+  }
+  std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+  return {};
+}
+
+std::optional<DirEntry> GetFileInfo(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  bool link = S_ISLNK(st.st_mode);
+  if (link) {
+    struct stat target {};
+    if (::stat(path.c_str(), &target) == 0) st = target;
+  }
+  return EntryFromStat(path.filename().string(), st, link);
+}
+
+std::optional<std::uint64_t> FileSize(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+bool FileExists(const std::filesystem::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::filesystem::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+FileResult CopyFileReplacing(const std::filesystem::path& source, const std::filesystem::path& destination) {
+  Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (in.get() < 0) return Fail(errno, "cannot open for reading", source);
+  struct stat st {};
+  if (::fstat(in.get(), &st) != 0) return Fail(errno, "cannot read the attributes of", source);
+  if (!S_ISREG(st.st_mode)) return Fail(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, "not a regular file:", source);
+
+  TempFile temp;
+  if (int e = temp.Create(destination)) {
+    return Fail(e, "cannot create a temporary file in", destination.parent_path());
+  }
+  off_t copied = 0;
+  if (int e = CopyContent(in.get(), temp.fd(), st.st_size, copied)) {
+    return {e, "cannot copy " + source.string() + " to " + destination.string() + ": " + std::strerror(e)};
+  }
+  // Trailing holes make no data extent: the length sets them.
+  if (::ftruncate(temp.fd(), copied) != 0) return Fail(errno, "cannot size", temp.path());
+  if (::fchmod(temp.fd(), st.st_mode & 0777) != 0) return Fail(errno, "cannot set the mode of", temp.path());
+  // Last, so that no write comes after it.
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  if (::futimens(temp.fd(), times) != 0) return Fail(errno, "cannot set the times of", temp.path());
+  // Flushed before the rename: after a power cut the name holds the old
+  // file or the new one, never an empty one.
+  if (::fdatasync(temp.fd()) != 0) return Fail(errno, "cannot flush", temp.path());
+  if (int e = temp.CloseFd()) return Fail(e, "cannot write", temp.path());
+  if (::rename(temp.path().c_str(), destination.c_str()) != 0) return Fail(errno, "cannot replace", destination);
+  temp.Keep();
+  return {};
+}
+
+FileResult WriteFileAtomically(const std::filesystem::path& path, std::string_view content, mode_t mode) {
+  std::filesystem::path target = path;
+  // Replace what a symbolic link points to, not the link: dotfile managers
+  // keep such files as links into their own trees.
+  std::error_code ec;
+  if (std::filesystem::is_symlink(path, ec)) {
+    auto resolved = std::filesystem::weakly_canonical(path, ec);
+    if (!ec) target = resolved;
+  }
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
+
+  TempFile temp;
+  if (int e = temp.Create(target)) return Fail(e, "cannot create a temporary file in", target.parent_path());
+  if (int e = WriteAll(temp.fd(), content.data(), content.size(), 0)) return Fail(e, "cannot write", temp.path());
+  if (::fchmod(temp.fd(), mode) != 0) return Fail(errno, "cannot set the mode of", temp.path());
+  if (::fdatasync(temp.fd()) != 0) return Fail(errno, "cannot flush", temp.path());
+  if (int e = temp.CloseFd()) return Fail(e, "cannot write", temp.path());
+  if (::rename(temp.path().c_str(), target.c_str()) != 0) return Fail(errno, "cannot replace", target);
+  temp.Keep();
+  return {};
+}
+
+FileResult DeleteFile(const std::filesystem::path& path) {
+  if (::unlink(path.c_str()) != 0) return Fail(errno, "cannot delete", path);
+  return {};
+}
+
+FileResult CreateDirectories(const std::filesystem::path& path) {
+  if (path.empty()) return Fail(ENOENT, "cannot create the directory", path);
+  std::filesystem::path prefix;
+  for (const auto& part : path) {
+    prefix /= part;
+    if (part.empty() || part == "/") continue;
+    if (::mkdir(prefix.c_str(), 0777) == 0) continue;
+    int e = errno;
+    struct stat st {};
+    if (::stat(prefix.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) continue;
+      return Fail(ENOTDIR, "cannot create the directory", prefix);
+    }
+    return Fail(e, "cannot create the directory", prefix);
+  }
+  return {};
+}
+
+SharedReadFile SharedReadFile::Open(const std::filesystem::path& path, FileResult* result) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (result) *result = fd < 0 ? Fail(errno, "cannot open for reading", path) : FileResult{};
+  return SharedReadFile(fd);
+}
+
+SharedReadFile::~SharedReadFile() { Close(); }
+
+SharedReadFile::SharedReadFile(SharedReadFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+SharedReadFile& SharedReadFile::operator=(SharedReadFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+ssize_t SharedReadFile::Read(void* buffer, std::size_t size) {
+  for (;;) {
+    ssize_t n = ::read(fd_, buffer, size);
+    if (n < 0 && errno == EINTR) continue;
+    return n;
+  }
+}
+
+void SharedReadFile::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+}  // namespace corvane::platform

@@ -1,0 +1,93 @@
+// Files and directories as the runs use them: listings with attributes,
+// 64-bit sizes, nanosecond modification times, and a copy that a crash can
+// never leave half-written under the name it delivers.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/datetime.h"
+
+namespace corvane::platform {
+
+// The outcome of a file operation: errno (0 on success) and a message that
+// names the operation and the path.
+struct FileResult {
+  int error = 0;
+  std::string message;
+  bool ok() const { return error == 0; }
+  explicit operator bool() const { return ok(); }
+};
+
+struct DirEntry {
+  std::string name;  // file name only, as stored (bytes)
+  bool is_directory = false;
+  // A symbolic link is described by what it points to; a dangling one as
+  // the link itself. Recursive walks use this to avoid loops.
+  bool is_symlink = false;
+  std::uint64_t size = 0;  // 0 for directories
+  DateTime modified;       // nanoseconds kept
+  bool hidden = false;     // the name begins with a dot
+};
+
+// The entries of a directory except "." and "..", sorted by name in byte
+// order so that every file system gives the same order.
+FileResult ListDirectory(const std::filesystem::path& dir, std::vector<DirEntry>& entries);
+// Attributes of one path, following a symbolic link; nullopt when missing.
+std::optional<DirEntry> GetFileInfo(const std::filesystem::path& path);
+
+std::optional<std::uint64_t> FileSize(const std::filesystem::path& path);
+bool FileExists(const std::filesystem::path& path);       // anything but a directory
+bool DirectoryExists(const std::filesystem::path& path);  // a directory, or a link to one
+
+// Copies the content, permission bits and times (to the nanosecond) of a
+// regular file to `destination`, replacing a file already there. The bytes
+// go to a temporary file beside the destination, which takes the
+// destination's name only when complete and flushed: the delivered name
+// always holds either the old file or the whole new one. Holes of sparse
+// files stay holes. A failed copy leaves no temporary file behind; a copy
+// killed midway can leave one (".<name>.corvane-XXXXXX").
+FileResult CopyFileReplacing(const std::filesystem::path& source, const std::filesystem::path& destination);
+
+// Writes `content` to `path` the same way: a temporary file in the same
+// folder, flushed, then renamed over the target. New files get `mode`; an
+// existing file keeps its own mode.
+FileResult WriteFileAtomically(const std::filesystem::path& path, std::string_view content, mode_t mode = 0644);
+
+// Deletes a file (never a directory). A missing file is an error (ENOENT).
+FileResult DeleteFile(const std::filesystem::path& path);
+// Creates a directory and its missing parents; an existing directory is
+// success, an existing non-directory is ENOTDIR.
+FileResult CreateDirectories(const std::filesystem::path& path);
+
+// A file opened for reading while others may go on reading and writing it.
+// POSIX takes no share lock on open, so this is a plain O_RDONLY open; the
+// content read is whatever is there at each read.
+class SharedReadFile {
+ public:
+  SharedReadFile() = default;
+  static SharedReadFile Open(const std::filesystem::path& path, FileResult* result = nullptr);
+  ~SharedReadFile();
+  SharedReadFile(SharedReadFile&& other) noexcept;
+  SharedReadFile& operator=(SharedReadFile&& other) noexcept;
+  SharedReadFile(const SharedReadFile&) = delete;
+  SharedReadFile& operator=(const SharedReadFile&) = delete;
+
+  bool is_open() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  // Reads up to `size` bytes; returns the count (0 at the end), -1 on error.
+  ssize_t Read(void* buffer, std::size_t size);
+  void Close();
+
+ private:
+  explicit SharedReadFile(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+}  // namespace corvane::platform
