@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "platform/registry.h"
 #include "support/folder_register.h"
 #include "util/temp_dir.h"
@@ -37,7 +39,13 @@ INSTANTIATE_TEST_SUITE_P(Table, SettingIntegers,
                                            IntegerCase{"+5", 5}, IntegerCase{"0", 0}, IntegerCase{"2", 2},
                                            IntegerCase{"", -99}, IntegerCase{"abc", -99}, IntegerCase{"12abc", -99},
                                            IntegerCase{"1.5", -99}, IntegerCase{"99999999999999999999", -99},
-                                           IntegerCase{nullptr, -99}));
+                                           IntegerCase{nullptr, -99}),
+                         [](const auto& tp) {
+                           std::string name = tp.param.stored ? tp.param.stored : "absent";
+                           for (char& c : name)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return "v" + std::to_string(tp.index) + "_" + name;
+                         });
 
 TEST(FolderSettings, DatesAndTimesReadBackWhatWasWrittenAndBadTextGivesTheDefault) {
   TempDir dir;
