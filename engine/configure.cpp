@@ -1,0 +1,52 @@
+#include "engine/configure.h"
+
+#include "support/stored_secret.h"
+
+namespace corvane {
+
+std::string ReadSecret(const FolderSettings& settings, std::string_view key) {
+  std::string stored = settings.ReadString(kSectionParams, key, "");
+  if (stored.empty()) return {};
+  try {
+    return DecryptSetting(stored);
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+void ConfigureBackupRun(TCustomDossier& d, const RegisteredFolder& folder, const std::filesystem::path& settings_file,
+                        RunCaller caller, bool archive, platform::DateTime now) {
+  FolderSettings s(settings_file);
+  const auto P = kSectionParams;
+  const std::int64_t type = s.ReadInteger(P, "TypeSauve", 0);
+  d.SetNom(folder.name);
+  d.SetFichierIni(settings_file);
+  d.SetDestination(s.ReadString(P, "Destination", ""));
+  d.SetOrigine(s.ReadString(P, "Origine", ""));
+  d.SetJournal(s.ReadBool(P, "Journal", false));
+  d.SetFTP(s.ReadInteger(P, "TypeDesti", 0) == 2);
+  d.SetFTPUser(s.ReadString(P, "FTPUser", ""));
+  d.SetFTPPass(ReadSecret(s, "FTPPass"));
+  d.SetTauxZip(static_cast<std::int32_t>(s.ReadInteger(P, "TauxZip", 9)));
+  d.SetCompresse(!archive && (type == 1 || type == 3));
+  d.SetCrypte(archive ? type == 5 : (type == 2 || type == 3));
+  d.SetLastSave(s.ReadDateTime(P, "LastSave", now));
+  d.SetCryptage(ReadSecret(s, "Cryptage"));
+  d.SetNewFic(s.ReadBool(P, "NewFic", true));
+  d.SetPlugInn(s.ReadString(P, "PlugInn", ""));
+  d.SetNbJoursValideZip(static_cast<std::int32_t>(s.ReadInteger(P, "NbJoursValideZip", 0)));
+  d.SetSousRep(s.ReadBool(P, "SousRep", false));
+  if (archive) d.SetPasswordZip(ReadSecret(s, "PasswordZip"));
+  d.SetLimites(true);
+  const bool agent = caller != RunCaller::Console;
+  // The file limit is set before the delay so that the run starts with
+  // min(per minute x delay, per run).
+  if (agent) {
+    d.SetNBMaxFic(static_cast<std::int32_t>(s.ReadInteger(P, "NbMaxFic", 30)));
+    d.SetVolumeMax(s.ReadInteger(P, "VolumeMax", 10));
+  }
+  d.SetDelaiSauve(static_cast<std::int32_t>(s.ReadInteger(P, "DelaiSauve", caller == RunCaller::AgentScheduler ? 0 : 30)));
+  if (agent) d.SetNBMaxFicMin(static_cast<std::int32_t>(s.ReadInteger(P, "NbMaxFicMin", 30)));
+}
+
+}  // namespace corvane

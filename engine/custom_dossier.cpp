@@ -1,0 +1,410 @@
+#include "engine/custom_dossier.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "platform/ini_file.h"
+
+namespace corvane {
+namespace {
+
+const std::string kEmpty;
+
+std::string WithSlash(std::string s) {
+  if (s.empty() || s.back() != '/') s += '/';
+  return s;
+}
+
+// Joins two path texts with exactly one "/".
+std::string JoinOne(std::string_view a, std::string_view b) {
+  std::string out(a);
+  bool a_slash = !out.empty() && out.back() == '/';
+  bool b_slash = !b.empty() && b.front() == '/';
+  if (a_slash && b_slash) b.remove_prefix(1);
+  else if (!a_slash && !b_slash) out += '/';
+  out += b;
+  return out;
+}
+
+// A boolean of a settings document, with the settings files' rule.
+bool DocBool(const platform::IniDocument& doc, std::string_view section, std::string_view key, bool fallback) {
+  const std::string* v = doc.Find(section, key);
+  if (!v) return fallback;
+  auto n = ParseSettingInteger(*v);
+  return n ? *n != 0 : fallback;
+}
+
+// The extension of a file name with its dot ("" when it has none).
+std::string_view ExtensionOf(std::string_view name) {
+  auto dot = name.rfind('.');
+  return dot == std::string_view::npos ? std::string_view() : name.substr(dot);
+}
+
+platform::DateTime DefaultLastSave() {
+  if (auto t = platform::ParseDateTime("01/01/2001")) return *t;
+  return {};
+}
+
+}  // namespace
+
+TCustomDossier::TCustomDossier(EngineServices services)
+    : services_(std::move(services)),
+      last_save_(DefaultLastSave()),
+      journal_file_(services_.logs_dir, "", services_.journal_sink) {}
+
+void TCustomDossier::SetDelaiSauve(std::int32_t v) {
+  delai_sauve_ = v;
+  max_fichiers_ = static_cast<std::int32_t>(
+      std::min<std::int64_t>(static_cast<std::int64_t>(nb_max_fic_min_) * v, nb_max_fic_));
+}
+
+void TCustomDossier::SetNBMaxFicMin(std::int32_t v) {
+  nb_max_fic_min_ = v;
+  max_fichiers_ = static_cast<std::int32_t>(
+      std::min<std::int64_t>(static_cast<std::int64_t>(v) * delai_sauve_, nb_max_fic_));
+}
+
+void TCustomDossier::SetNBMaxFic(std::int32_t v) {
+  nb_max_fic_ = v;
+  max_fichiers_ = std::min(max_fichiers_, v);
+}
+
+void TCustomDossier::SetPlugInn(std::string v) {
+  plug_inn_ = std::move(v);
+  if (!plug_inn_.empty()) avec_plug_inn_ = true;
+}
+
+std::vector<std::string> TCustomDossier::CheminsSelectionnes() const {
+  std::vector<std::string> paths;
+  paths.reserve(selection_.size());
+  for (const auto& f : selection_) paths.push_back(f.chemin);
+  return paths;
+}
+
+const std::string& TCustomDossier::Text(std::string_view key) const {
+  return services_.catalog ? services_.catalog->Text(key) : kEmpty;
+}
+
+platform::DateTime TCustomDossier::Now() const {
+  return services_.clock ? services_.clock->Now() : std::chrono::system_clock::now();
+}
+
+void TCustomDossier::AfficheEtat(std::string_view icon, std::string_view catalog_key) {
+  if (services_.status) services_.status->AfficheEtat(icon, TipText(Text(catalog_key)));
+}
+
+void TCustomDossier::AjouteLigne(std::string_view line) { journal_file_.Add(line); }
+
+std::filesystem::path TCustomDossier::Local(std::string_view path_text) const {
+  if (path_text.size() >= 2 && path_text[0] == '/' && path_text[1] == '/') {
+    auto r = platform::ResolveNetworkPath(path_text, services_.network_root, services_.computer_name);
+    if (r) return r->local;
+    return {};  // not a usable network path: reaches nothing
+  }
+  return std::filesystem::path(path_text);
+}
+
+// ---------------------------------------------------------------- status keys
+
+// Testing and setting the running mark is one step under the settings
+// file's lock, so two runs of one folder started together in two processes
+// cannot both go ahead.
+bool TCustomDossier::TakeEncours() {
+  bool already = false;
+  bool ok = Settings().Update([&](platform::IniDocument& doc) {
+    const std::string* v = doc.Find(kSectionParams, "Encours");
+    if (v && *v == "1") {
+      already = true;
+      return false;
+    }
+    return doc.Set(kSectionParams, "Encours", "1");
+  });
+  if (already) return false;
+  encours_mine_ = ok;
+  return true;
+}
+
+void TCustomDossier::ReleaseStatusKeys() {
+  Settings().Update([&](platform::IniDocument& doc) {
+    bool changed = false;
+    const std::string* s = doc.Find(kSectionParams, "Suspension");
+    if (s && *s != "0") changed |= doc.Set(kSectionParams, "Suspension", "0");
+    if (encours_mine_) changed |= doc.Set(kSectionParams, "Encours", "0");
+    return changed;
+  });
+  encours_mine_ = false;
+}
+
+bool TCustomDossier::TesteSuspension() {
+  if (suspendu_) return true;
+  // The cheap look first: most of the time there is no request, and nothing
+  // needs writing.
+  auto seen = platform::IniFile(fichier_ini_).Read(kSectionParams, "Suspension");
+  if (!seen || *seen != "1") return false;
+  // Consume it in one locked step so that a request written meanwhile by
+  // someone else is not lost, and only one run takes it.
+  Settings().Update([&](platform::IniDocument& doc) {
+    const std::string* v = doc.Find(kSectionParams, "Suspension");
+    if (!v || *v != "1") return false;
+    suspendu_ = true;
+    return doc.Set(kSectionParams, "Suspension", "0");
+  });
+  return suspendu_;
+}
+
+void TCustomDossier::EcritSuspension(bool value) {
+  Settings().Update([&](platform::IniDocument& doc) { return doc.Set(kSectionParams, "Suspension", value ? "1" : "0"); });
+}
+
+// ---------------------------------------------------------------- reachability
+
+bool TCustomDossier::EstDistant(std::string_view path) const {
+  return platform::IsRemotePath(path, services_.computer_name);
+}
+
+int TCustomDossier::TesteConnexionReseau(std::string_view path) const {
+  return platform::ProbeNetworkPath(path, services_.network_root);
+}
+
+void TCustomDossier::VerifieChemin(const std::string& path) {
+  if (EstDistant(path)) {
+    code_erreur_ = TesteConnexionReseau(path);
+  } else {
+    auto local = Local(path);
+    code_erreur_ = !path.empty() && !local.empty() && platform::DirectoryExists(local) ? kErreurAucune : kErreurChemin;
+  }
+  if (!journal_) {
+    if (code_erreur_ != kErreurAucune && code_erreur_ != kErreurAccesRefuse && code_erreur_ != kErreurReseau)
+      ReleaseStatusKeys();
+    return;
+  }
+  auto two = [&](std::string_view key) {
+    AjouteLigne(Text(key));
+    AjouteLigne("");
+  };
+  if (code_erreur_ == kErreurReseau) two("ErreurReseau");
+  if (code_erreur_ == kErreurAccesRefuse) two("ErreurReseauRefus");
+  if (code_erreur_ == kErreurChemin) two("ErreurPath");
+  if (code_erreur_ != kErreurAucune && code_erreur_ != kErreurAccesRefuse && code_erreur_ != kErreurReseau) {
+    two("ErreurConnectReseau");
+    ReleaseStatusKeys();
+  }
+}
+
+// ---------------------------------------------------------------- scan
+
+std::string TCustomDossier::RepertoireDestination(std::string_view scan_dir) const {
+  std::string_view relative = scan_dir.size() >= origine_.size() ? scan_dir.substr(origine_.size()) : std::string_view();
+  return WithSlash(JoinOne(destination_, relative));
+}
+
+std::filesystem::path TCustomDossier::CheminDestination(std::string_view scan_dir, std::string_view name) const {
+  std::string p = RepertoireDestination(scan_dir);
+  p += name;
+  if (compresse_) p += ".zip";
+  if (crypte_) p += ".ccv";
+  return Local(p);
+}
+
+bool TCustomDossier::ExisteDestination(const std::filesystem::path& candidate) const {
+  return !candidate.empty() && platform::FileExists(candidate);
+}
+
+bool TCustomDossier::FiltreExtension(std::string_view extension_with_dot) const {
+  std::string_view ext = extension_with_dot.empty() ? extension_with_dot : extension_with_dot.substr(1);
+  auto doc = platform::IniFile(fichier_ini_).Snapshot();
+  auto entries = doc->Entries(kSectionExtensions);
+  if (entries.empty()) return true;
+  auto first = ParseSettingInteger(entries.front().second);
+  bool selection_list = first && *first != 0;
+  bool listed = std::any_of(entries.begin(), entries.end(), [&](const auto& e) { return e.first == ext; });
+  return selection_list ? listed : !listed;
+}
+
+void TCustomDossier::SelectionFichier(const std::string& dir_text, const std::filesystem::path& dir_local,
+                                      const platform::DirEntry& entry) {
+  (void)dir_local;
+  const auto candidate = CheminDestination(dir_text, entry.name);
+  auto doc = platform::IniFile(fichier_ini_).Snapshot();
+  bool take = false;
+  if (new_fic_ && !ExisteDestination(candidate)) {
+    if (doc->Find(dir_text, entry.name))
+      take = DocBool(*doc, dir_text, entry.name, new_fic_);
+    else
+      take = FiltreExtension(ExtensionOf(entry.name));
+  } else {
+    take = DocBool(*doc, dir_text, entry.name, new_fic_) && entry.modified > last_save_;
+  }
+  if (!take) return;
+  const auto size = static_cast<std::int64_t>(entry.size);
+  if (limites_ && (volume_selectionne_ + size >= volume_max_ ||
+                   selection_.size() >= static_cast<std::size_t>(std::max(max_fichiers_, 0))))
+    return;
+  selection_.push_back({dir_text + entry.name, dir_local / entry.name, dir_text, entry.size});
+  volume_selectionne_ += size;
+}
+
+bool TCustomDossier::ScanRepertoire(const std::string& dir_text, const std::filesystem::path& dir_local) {
+  std::vector<platform::DirEntry> entries;
+  platform::ListDirectory(dir_local, entries);  // a folder that cannot be listed gives nothing
+  for (const auto& e : entries) {
+    // Only plain files are backed up: a FIFO or a device would hang or
+    // flood the copy.
+    if (!e.is_directory && e.is_regular) SelectionFichier(dir_text, dir_local, e);
+    if (TesteSuspension()) return true;
+  }
+  for (const auto& e : entries) {
+    // Linked folders are not followed: a link to a parent would never end.
+    if (e.is_directory && !e.is_symlink) {
+      if (ScanRepertoire(dir_text + e.name + "/", dir_local / e.name)) return true;
+    }
+    if (TesteSuspension()) return true;
+  }
+  AfficheEtat("Corv_3", "Scan");
+  return false;
+}
+
+void TCustomDossier::ScanOrigine() {
+  if (journal_) AjouteLigne(Text("debutcptFic"));
+  AfficheEtat("Corv_3", "Scan");
+  code_erreur_ = kErreurAucune;
+  const std::string dir_text = WithSlash(origine_);
+  const auto dir_local = Local(dir_text);
+  if (sous_rep_) {
+    ScanRepertoire(dir_text, dir_local);
+  } else {
+    std::vector<platform::DirEntry> entries;
+    platform::ListDirectory(dir_local, entries);
+    for (const auto& e : entries) {
+      if (!e.is_directory && e.is_regular) SelectionFichier(dir_text, dir_local, e);
+      if (TesteSuspension()) return;
+    }
+  }
+  if (journal_) AjouteLigne(Text("fincptFic"));
+}
+
+// ---------------------------------------------------------------- copy
+
+void TCustomDossier::CreeArborescence(const std::filesystem::path& dir) { platform::CreateDirectories(dir); }
+
+bool TCustomDossier::TraiteFichier(const FichierSelectionne& f, const std::string& dest_dir_text) {
+  if (TesteSuspension()) return true;  // not processed: it waits for the next run
+  std::filesystem::path file = f.local;
+  std::string name = std::filesystem::path(f.chemin).filename().string();
+  if (avec_plug_inn_ || compresse_ || crypte_) {
+    if (!services_.steps) return false;
+    auto prepared = services_.steps->Prepare(*this, f.local, services_.work_dir);
+    if (!prepared) return false;
+    for (const auto& line : prepared->journal) AjouteLigne(line);
+    file = prepared->file;
+    name = prepared->delivered_name;
+  }
+  auto target = Local(dest_dir_text + name);
+  if (target.empty()) return false;
+  return platform::CopyFileReplacing(file, target).ok();
+}
+
+void TCustomDossier::CopieFichiers() {
+  AfficheEtat("Corv_2", "Copie");
+  bool every_file_delivered = true;
+  for (const auto& f : selection_) {
+    const std::string dest_dir = RepertoireDestination(f.repertoire);
+    CreeArborescence(Local(dest_dir));
+    bool delivered = TraiteFichier(f, dest_dir);
+    if (TesteSuspension()) return;  // LastSave stays: the rest waits for the next run
+    if (!delivered) {
+      AjouteLigne(Text("EchecTransfert"));
+      every_file_delivered = false;
+    }
+    AjouteLigne(f.chemin);
+  }
+  // A file whose delivery failed must be tried again by the next run, so
+  // LastSave only moves when everything went through.
+  if (!every_file_delivered) return;
+  FolderSettings s = Settings();
+  s.WriteDateTime(kSectionParams, "LastSave", scan_start_);
+  if (!selection_.empty()) s.WriteString(kSectionParams, "Sauvegarde reelle", "1");
+}
+
+// ---------------------------------------------------------------- the run
+
+void TCustomDossier::WriteCalendarBlock(platform::DateTime end) {
+  std::string prefix = "Dossier " + nom_;
+  EcritCalendrier(services_.logs_dir, calendar_stamp_,
+                  {prefix + " : Détection " + platform::FormatTime(debut_),
+                   prefix + " : Transfert " + platform::FormatTime(transfert_),
+                   prefix + " : Fin       " + platform::FormatTime(end), ""});
+}
+
+void TCustomDossier::LanceSauvegarde() {
+  code_erreur_ = kErreurAucune;
+  if (!TakeEncours()) {
+    deja_en_cours_ = true;
+    return;
+  }
+  started_ = true;
+  debut_ = Now();
+  transfert_ = debut_;
+  calendar_stamp_ = DateJour(debut_);
+  suspendu_ = false;
+  volume_selectionne_ = 0;
+  journal_file_ = RunJournal(services_.logs_dir, nom_, services_.journal_sink);
+  if (journal_) journal_file_.Open(debut_, Text("Sauve"));
+
+  VerifieChemin(origine_);
+  if (!ftp_ && code_erreur_ == kErreurAucune) VerifieChemin(destination_);
+  if (ftp_ && code_erreur_ == kErreurAucune) {
+    // FTP destinations are delivered by the FTP client, which this build
+    // does not have: report it as a failed connection rather than pretend.
+    AjouteLigne(Text("ErreurFtp"));
+    AjouteLigne("");
+    code_erreur_ = kErreurConnexionFtp;
+  }
+  selection_.clear();
+  if (code_erreur_ == kErreurAucune) {
+    scan_start_ = Now();
+    ScanOrigine();
+  }
+  transfert_ = Now();
+  if (code_erreur_ == kErreurAucune) CopieFichiers();
+  if (journal_) journal_file_.Close(Now(), suspendu_, Text("Suspension"), Text("FinJournal"));
+  AfficheEtat("Corv_1", "Veille");
+  ReleaseStatusKeys();
+  WriteCalendarBlock(Now());
+  started_ = false;
+}
+
+void TCustomDossier::TermineApresErreur(std::string_view what) {
+  if (!started_) {
+    // Failed before it took the running mark: nothing of this run to undo
+    // but a mark it might hold.
+    try {
+      if (encours_mine_) ReleaseStatusKeys();
+    } catch (...) {
+    }
+    return;
+  }
+  started_ = false;
+  try {
+    std::string line = Text("ErreurSauvegarde");
+    if (!line.empty()) line += ' ';
+    line += what;
+    AjouteLigne(line);
+    if (journal_file_.is_open()) journal_file_.Close(Now(), suspendu_, Text("Suspension"), Text("FinJournal"));
+  } catch (...) {
+  }
+  try {
+    AfficheEtat("Corv_1", "Veille");
+  } catch (...) {
+  }
+  try {
+    ReleaseStatusKeys();
+  } catch (...) {
+  }
+  try {
+    WriteCalendarBlock(Now());
+  } catch (...) {
+  }
+}
+
+}  // namespace corvane

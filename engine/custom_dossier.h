@@ -1,0 +1,226 @@
+// The backup folder object: one folder's settings for one run, and the run
+// itself. A caller builds one per run, fills it through the setters, hands it
+// to a worker thread, and never touches it again.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/journal.h"
+#include "engine/status.h"
+#include "platform/datetime.h"
+#include "platform/files.h"
+#include "platform/network.h"
+#include "support/folder_settings.h"
+#include "support/message_catalog.h"
+
+namespace corvane {
+
+// Error codes of a run.
+inline constexpr int kErreurAucune = 0;
+inline constexpr int kErreurChemin = 3;
+inline constexpr int kErreurAccesRefuse = 5;
+inline constexpr int kErreurReseau = 53;
+inline constexpr int kErreurArchive = 99;
+inline constexpr int kErreurConnexionFtp = 10038;
+
+// The steps between scan and delivery that compressing, encrypting and
+// plug-in folders need. Each takes the file to deliver and gives the file
+// that replaces it (built in `work_dir`, never beside the source), or
+// nothing when the file cannot go on.
+class DeliverySteps {
+ public:
+  virtual ~DeliverySteps() = default;
+  struct Result {
+    std::filesystem::path file;       // what to deliver
+    std::string delivered_name;       // its name at the destination
+    std::vector<std::string> journal; // lines to add before the file's own line
+  };
+  virtual std::optional<Result> Prepare(const class TCustomDossier& dossier, const std::filesystem::path& source,
+                                        const std::filesystem::path& work_dir) = 0;
+};
+
+// Everything a run reaches outside its own settings, passed in by the caller.
+struct EngineServices {
+  const MessageCatalog* catalog = nullptr;  // null: every text empty
+  const platform::Clock* clock = nullptr;   // null: the system clock
+  StatusDisplay* status = nullptr;          // null: nothing shown
+  JournalSink* journal_sink = nullptr;      // null: lines go only to the file
+  DeliverySteps* steps = nullptr;           // null: only plain copies
+  std::filesystem::path program_dir;        // plug-ins
+  std::filesystem::path logs_dir;           // journals and calendars
+  std::filesystem::path work_dir;           // private folder for intermediate files
+  platform::NetworkRoot network_root;
+  std::string computer_name;
+};
+
+// One file the scan selected.
+struct FichierSelectionne {
+  std::string chemin;              // scan directory text followed by the name
+  std::filesystem::path local;     // where it is read
+  std::string repertoire;          // its scan directory text (ends with "/")
+  std::uint64_t taille = 0;
+};
+
+class TCustomDossier {
+ public:
+  explicit TCustomDossier(EngineServices services);
+  TCustomDossier(const TCustomDossier&) = delete;
+  TCustomDossier& operator=(const TCustomDossier&) = delete;
+
+  // ---- setters
+  void SetNom(std::string v) { nom_ = std::move(v); }
+  void SetFichierIni(std::filesystem::path v) { fichier_ini_ = std::move(v); }
+  void SetDestination(std::string v) { destination_ = std::move(v); }
+  void SetOrigine(std::string v) { origine_ = std::move(v); }
+  void SetLastSave(platform::DateTime v) { last_save_ = v; }
+  void SetDelaiSauve(std::int32_t v);
+  void SetNBMaxFicMin(std::int32_t v);
+  void SetNBMaxFic(std::int32_t v);
+  void SetVolumeMax(std::int64_t megabytes) { volume_max_ = megabytes * 1000000; }
+  void SetLimites(bool v) { limites_ = v; }
+  void SetPlugInn(std::string v);
+  void SetCrypte(bool v) { crypte_ = v; }
+  void SetCompresse(bool v) { compresse_ = v; }
+  void SetFTP(bool v) { ftp_ = v; }
+  void SetSousRep(bool v) { sous_rep_ = v; }
+  void SetJournal(bool v) { journal_ = v; }
+  void SetNewFic(bool v) { new_fic_ = v; }
+  void SetFTPUser(std::string v) { ftp_user_ = std::move(v); }
+  void SetFTPPass(std::string v) { ftp_pass_ = std::move(v); }
+  void SetCryptage(std::string v) { cryptage_ = std::move(v); }
+  void SetPasswordZip(std::string v) { password_zip_ = std::move(v); }
+  void SetTauxZip(std::int32_t v) { taux_zip_ = v; }
+  void SetNbJoursValideZip(std::int32_t v) { nb_jours_valide_zip_ = v; }
+  void SetDelaiMiroir(std::int32_t v) { delai_miroir_ = v; }
+
+  // ---- getters
+  const std::string& Nom() const { return nom_; }
+  const std::filesystem::path& FichierIni() const { return fichier_ini_; }
+  const std::string& Destination() const { return destination_; }
+  const std::string& Origine() const { return origine_; }
+  platform::DateTime LastSave() const { return last_save_; }
+  std::int32_t DelaiSauve() const { return delai_sauve_; }
+  std::int32_t NBMaxFic() const { return nb_max_fic_; }
+  std::int32_t NBMaxFicMin() const { return nb_max_fic_min_; }
+  std::int32_t MaxFichiers() const { return max_fichiers_; }
+  std::int64_t VolumeMax() const { return volume_max_; }
+  bool Limites() const { return limites_; }
+  bool AvecPlugInn() const { return avec_plug_inn_; }
+  const std::string& PlugInn() const { return plug_inn_; }
+  bool Crypte() const { return crypte_; }
+  bool Compresse() const { return compresse_; }
+  bool FTP() const { return ftp_; }
+  bool SousRep() const { return sous_rep_; }
+  bool Journal() const { return journal_; }
+  bool NewFic() const { return new_fic_; }
+  const std::string& FTPUser() const { return ftp_user_; }
+  const std::string& FTPPass() const { return ftp_pass_; }
+  const std::string& Cryptage() const { return cryptage_; }
+  const std::string& PasswordZip() const { return password_zip_; }
+  std::int32_t TauxZip() const { return taux_zip_; }
+  std::int32_t NbJoursValideZip() const { return nb_jours_valide_zip_; }
+  std::int32_t DelaiMiroir() const { return delai_miroir_; }
+  int CodeErreur() const { return code_erreur_; }
+  bool DejaEnCours() const { return deja_en_cours_; }
+  bool Suspendu() const { return suspendu_; }
+  std::int64_t VolumeSelectionne() const { return volume_selectionne_; }
+  const std::vector<FichierSelectionne>& FichiersSelectionnes() const { return selection_; }
+  std::vector<std::string> CheminsSelectionnes() const;
+  const RunJournal& Journaux() const { return journal_file_; }
+  const EngineServices& Services() const { return services_; }
+
+  // ---- the backup run
+  void LanceSauvegarde();
+  // What a worker thread does when a run ends by an error: a journal line
+  // saying so, the status keys back to "0" (Encours only when this run set
+  // it), the calendar block. Never throws.
+  void TermineApresErreur(std::string_view what);
+
+  // ---- pieces of the run, public for the other runs and for tests
+  void ScanOrigine();
+  // Recursive walk of one scan directory; true when the walk must stop.
+  bool ScanRepertoire(const std::string& dir_text, const std::filesystem::path& dir_local);
+  void SelectionFichier(const std::string& dir_text, const std::filesystem::path& dir_local,
+                        const platform::DirEntry& entry);
+  bool FiltreExtension(std::string_view extension_with_dot) const;
+  bool ExisteDestination(const std::filesystem::path& candidate) const;
+  // Destination directory text of a scan directory (ends with "/").
+  std::string RepertoireDestination(std::string_view scan_dir) const;
+  // Candidate destination path of a file of a scan directory.
+  std::filesystem::path CheminDestination(std::string_view scan_dir, std::string_view name) const;
+  void CopieFichiers();
+  // One file, all steps; false when it could not be delivered.
+  bool TraiteFichier(const FichierSelectionne& f, const std::string& dest_dir_text);
+  void CreeArborescence(const std::filesystem::path& dir);
+  void VerifieChemin(const std::string& path);
+  bool EstDistant(std::string_view path) const;
+  int TesteConnexionReseau(std::string_view path) const;
+
+  // Suspension requests, consumed in one locked step.
+  bool TesteSuspension();
+  void EcritSuspension(bool value);
+
+  void AfficheEtat(std::string_view icon, std::string_view catalog_key);
+  void AjouteLigne(std::string_view line);
+
+  // Where a path text is read and written (network paths resolved).
+  std::filesystem::path Local(std::string_view path_text) const;
+
+ private:
+  const std::string& Text(std::string_view key) const;
+  platform::DateTime Now() const;
+  bool TakeEncours();
+  void ReleaseStatusKeys();
+  void WriteCalendarBlock(platform::DateTime end);
+
+  FolderSettings Settings() const { return FolderSettings(fichier_ini_); }
+
+  EngineServices services_;
+
+  std::string nom_;
+  std::filesystem::path fichier_ini_;
+  std::string destination_;
+  std::string origine_;
+  platform::DateTime last_save_;
+  std::int32_t delai_sauve_ = 30;
+  std::int32_t delai_miroir_ = 1;
+  std::int32_t nb_max_fic_ = 300;
+  std::int32_t nb_max_fic_min_ = 30;
+  std::int32_t max_fichiers_ = 300;
+  std::int64_t volume_max_ = 10000000;
+  std::int64_t volume_selectionne_ = 0;
+  bool limites_ = true;
+  bool avec_plug_inn_ = false;
+  std::string plug_inn_;
+  bool crypte_ = false;
+  bool compresse_ = false;
+  bool ftp_ = true;
+  bool sous_rep_ = true;
+  bool journal_ = true;
+  bool new_fic_ = true;
+  std::string ftp_user_, ftp_pass_, cryptage_, password_zip_;
+  std::int32_t taux_zip_ = 0;
+  std::int32_t nb_jours_valide_zip_ = 0;
+
+  int code_erreur_ = 0;
+  bool deja_en_cours_ = false;
+  bool suspendu_ = false;
+  bool encours_mine_ = false;
+  bool started_ = false;
+  std::vector<FichierSelectionne> selection_;
+  RunJournal journal_file_;
+  platform::DateTime debut_{};
+  platform::DateTime transfert_{};
+  platform::DateTime scan_start_{};
+  std::string calendar_stamp_;
+  std::filesystem::path dest_local_root_;
+  std::filesystem::path origin_local_root_;
+};
+
+}  // namespace corvane

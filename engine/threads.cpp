@@ -1,0 +1,39 @@
+#include "engine/threads.h"
+
+#include <exception>
+
+#include "platform/idle_thread.h"
+
+namespace corvane {
+
+TWorkerThread::TWorkerThread(std::unique_ptr<TCustomDossier> dossier)
+    : dossier_(std::move(dossier)), fichier_ini_(dossier_ ? dossier_->FichierIni() : std::filesystem::path()) {}
+
+void TWorkerThread::Execute() {
+  try {
+    Run(*dossier_);
+  } catch (const std::exception& e) {
+    dossier_->TermineApresErreur(e.what());
+  } catch (...) {
+    dossier_->TermineApresErreur("unknown error");
+  }
+  dossier_.reset();
+  if (done_) {
+    try {
+      done_();
+    } catch (...) {
+    }
+  }
+}
+
+bool TWorkerThread::Start(std::unique_ptr<TWorkerThread> thread) {
+  if (!thread || !thread->dossier_) return false;
+  // The lambda owns the thread object: it goes when the work is done, once.
+  auto shared = std::shared_ptr<TWorkerThread>(std::move(thread));
+  return platform::StartIdleThread([shared]() mutable {
+    shared->Execute();
+    shared.reset();
+  });
+}
+
+}  // namespace corvane

@@ -1,0 +1,55 @@
+// Worker threads: each run executes in a thread of its own at idle
+// priority, owns its folder object from its start and frees everything at
+// its end. Nothing a run throws leaves the thread.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "engine/custom_dossier.h"
+
+namespace corvane {
+
+class TWorkerThread {
+ public:
+  explicit TWorkerThread(std::unique_ptr<TCustomDossier> dossier);
+  virtual ~TWorkerThread() = default;
+  TWorkerThread(const TWorkerThread&) = delete;
+  TWorkerThread& operator=(const TWorkerThread&) = delete;
+
+  TCustomDossier& Dossier() { return *dossier_; }
+  // The settings file of the folder, kept for information.
+  const std::filesystem::path& FichierIni() const { return fichier_ini_; }
+
+  // Called on the worker thread once the run and its clean-up are over,
+  // just before the thread frees itself (tests and the command line wait on
+  // it). Must not throw.
+  void OnFinished(std::function<void()> done) { done_ = std::move(done); }
+
+  // Starts the thread at idle priority; it frees itself when it ends.
+  // Returns false (and frees it) when no thread could be started.
+  static bool Start(std::unique_ptr<TWorkerThread> thread);
+
+  // Runs the run operation here and now, with the same guard.
+  void Execute();
+
+ protected:
+  virtual void Run(TCustomDossier& dossier) = 0;
+
+ private:
+  std::unique_ptr<TCustomDossier> dossier_;
+  std::filesystem::path fichier_ini_;
+  std::function<void()> done_;
+};
+
+// The backup run of a backup folder.
+class Tsauvegarde final : public TWorkerThread {
+ public:
+  using TWorkerThread::TWorkerThread;
+
+ protected:
+  void Run(TCustomDossier& dossier) override { dossier.LanceSauvegarde(); }
+};
+
+}  // namespace corvane
