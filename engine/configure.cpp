@@ -14,6 +14,17 @@ std::string ReadSecret(const FolderSettings& settings, std::string_view key) {
   }
 }
 
+void ResetRunningMarks(const FolderRegister& folders, const std::filesystem::path& install_dir) {
+  for (const auto& f : folders.List()) {
+    FolderSettings s(SettingsPathOf(f, install_dir));
+    if (!s.Exists()) continue;
+    s.Update([](platform::IniDocument& doc) {
+      const std::string* v = doc.Find(kSectionParams, "Encours");
+      return v && *v != "0" && doc.Set(kSectionParams, "Encours", "0");
+    });
+  }
+}
+
 void ConfigureBackupRun(TCustomDossier& d, const RegisteredFolder& folder, const std::filesystem::path& settings_file,
                         RunCaller caller, bool archive, platform::DateTime now) {
   FolderSettings s(settings_file);

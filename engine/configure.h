@@ -19,6 +19,10 @@ void ConfigureBackupRun(TCustomDossier& dossier, const RegisteredFolder& folder,
                         const std::filesystem::path& settings_file, RunCaller caller, bool archive,
                         platform::DateTime now);
 
+// Clears the running marks a run that never ended left: Encours "0" in
+// every registered folder whose settings file exists (none is created).
+void ResetRunningMarks(const FolderRegister& folders, const std::filesystem::path& install_dir);
+
 // A stored secret deciphered; text that does not decipher gives empty text.
 std::string ReadSecret(const FolderSettings& settings, std::string_view key);
 
