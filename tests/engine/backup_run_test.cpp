@@ -380,7 +380,7 @@ TEST_F(EngineTest, ARunEndedByAnErrorCleansUpAfterItself) {
   EXPECT_EQ(TodaysCalendar().size(), 4u);
 }
 
-TEST_F(EngineTest, AWorkerThreadRunsAtIdlePriorityAndFreesEverything) {
+TEST_F(EngineTest, AWorkerThreadRunsTheBackupAndEndsByItself) {
   MakeFile("a.txt", "a");
   std::mutex m;
   std::condition_variable cv;
