@@ -285,7 +285,11 @@ void TCustomDossier::ScanOrigine() {
 
 // ---------------------------------------------------------------- copy
 
-void TCustomDossier::CreeArborescence(const std::filesystem::path& dir) { platform::CreateDirectories(dir); }
+void TCustomDossier::CreeArborescence(const std::filesystem::path& dir) {
+  // Files come grouped by folder: one creation per folder, not per file.
+  if (dir == last_created_dir_) return;
+  if (platform::CreateDirectories(dir).ok()) last_created_dir_ = dir;
+}
 
 bool TCustomDossier::TraiteFichier(const FichierSelectionne& f, const std::string& dest_dir_text) {
   if (TesteSuspension()) return true;  // not processed: it waits for the next run

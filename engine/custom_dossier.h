@@ -219,8 +219,7 @@ class TCustomDossier {
   platform::DateTime transfert_{};
   platform::DateTime scan_start_{};
   std::string calendar_stamp_;
-  std::filesystem::path dest_local_root_;
-  std::filesystem::path origin_local_root_;
+  std::filesystem::path last_created_dir_;
 };
 
 }  // namespace corvane
