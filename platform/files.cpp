@@ -33,6 +33,7 @@ DirEntry EntryFromStat(std::string name, const struct stat& st, bool is_symlink)
   e.hidden = !name.empty() && name[0] == '.';
   e.name = std::move(name);
   e.is_directory = S_ISDIR(st.st_mode);
+  e.is_regular = S_ISREG(st.st_mode);
   e.is_symlink = is_symlink;
   e.size = e.is_directory ? 0 : static_cast<std::uint64_t>(st.st_size);
   e.modified = FromTimespec(st.st_mtim);
@@ -253,7 +254,9 @@ bool DirectoryExists(const std::filesystem::path& path) {
 }
 
 FileResult CopyFileReplacing(const std::filesystem::path& source, const std::filesystem::path& destination) {
-  Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  // O_NONBLOCK: opening a FIFO would otherwise wait for a writer; it has
+  // no effect on the regular files we go on with.
+  Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (in.get() < 0) return Fail(errno, "cannot open for reading", source);
   struct stat st {};
   if (::fstat(in.get(), &st) != 0) return Fail(errno, "cannot read the attributes of", source);

@@ -28,6 +28,7 @@ struct FileResult {
 struct DirEntry {
   std::string name;  // file name only, as stored (bytes)
   bool is_directory = false;
+  bool is_regular = false;  // a plain file: not a folder, device, FIFO or socket
   // A symbolic link is described by what it points to; a dangling one as
   // the link itself. Recursive walks use this to avoid loops.
   bool is_symlink = false;

@@ -87,6 +87,9 @@ TEST(ListDirectory, SortsByBytesAndDescribesEveryKindOfEntry) {
   EXPECT_EQ(find(".hidden").size, 5u);
   EXPECT_FALSE(find("a").hidden);
   EXPECT_FALSE(find("a").is_directory);
+  EXPECT_TRUE(find("a").is_regular);
+  EXPECT_FALSE(find("sub").is_regular);
+  EXPECT_FALSE(find("dangling").is_regular);
   const DirEntry& b = find("b");
   EXPECT_EQ(b.size, 2u);
   EXPECT_EQ(b.modified.time_since_epoch(), std::chrono::seconds(4102444800) + std::chrono::nanoseconds(123456789));
@@ -154,6 +157,7 @@ TEST(CopyFileReplacing, FailuresNameTheCauseAndLeaveNoTemporaryFile) {
   WriteAll(dir / "src", "new");
   WriteAll(dir / "dest" / "old", "old content");
   fs::create_directory(dir / "srcdir");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);  // must not wait for a writer
   struct Case {
     const char* what;
     fs::path source, destination;
@@ -163,6 +167,7 @@ TEST(CopyFileReplacing, FailuresNameTheCauseAndLeaveNoTemporaryFile) {
   const Case cases[] = {
       {"missing source", dir / "nothing", dir / "dest" / "old", ENOENT, dir / "nothing"},
       {"source is a folder", dir / "srcdir", dir / "dest" / "old", EISDIR, dir / "srcdir"},
+      {"source is a FIFO", dir / "fifo", dir / "dest" / "old", EINVAL, dir / "fifo"},
       {"destination folder missing", dir / "src", dir / "dest" / "no" / "old", ENOENT, dir / "dest" / "no"},
       {"destination is a folder", dir / "src", dir / "dest" / "a folder", EISDIR, dir / "dest" / "a folder"},
   };
