@@ -66,8 +66,8 @@ class DesktopIntegration final : public RegistryObserver {
   void SyncAll();
 
   // The Exec= value that runs `program` with no arguments, quoted and
-  // escaped as the Desktop Entry specification asks; nullopt for a text no
-  // entry can hold (empty, control characters, invalid UTF-8).
+  // escaped as freedesktop.org Desktop Entry files require; nullopt for a
+  // text no entry can hold (empty, control characters, invalid UTF-8).
   static std::optional<std::string> ExecValue(std::string_view program);
 
  private:
