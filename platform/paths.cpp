@@ -62,7 +62,15 @@ Paths ResolvePaths(const EnvLookup& env, const std::filesystem::path& executable
   }
 
   p.runtime_dir = EnvPath(env, "XDG_RUNTIME_DIR");
-  if (p.runtime_dir.empty()) p.runtime_dir = std::filesystem::path("/tmp") / ("corvane3-" + std::to_string(::getuid()));
+  if (p.runtime_dir.empty()) {
+    // Without a session's variable, the folder logind makes for the user
+    // (where GVFS mounts), else a private one of ours.
+    std::filesystem::path run_user = std::filesystem::path("/run/user") / std::to_string(::getuid());
+    std::error_code ec;
+    p.runtime_dir = std::filesystem::is_directory(run_user, ec)
+                        ? run_user
+                        : std::filesystem::path("/tmp") / ("corvane3-" + std::to_string(::getuid()));
+  }
 
   p.network_root = EnvPath(env, "CORVANE3_NETWORK_ROOT");
   if (p.network_root.empty()) {
