@@ -1,5 +1,7 @@
 #include "platform/atomic_file.h"
 
+#include "platform/unique_fd.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -24,24 +26,6 @@ FileIdentity IdentityOf(const struct stat& st) {
   return id;
 }
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    int f = fd_;
-    fd_ = -1;
-    return f;
-  }
-
- private:
-  int fd_;
-};
 
 bool WriteFully(int fd, const std::string& data) {
   std::size_t done = 0;
@@ -86,7 +70,7 @@ std::optional<FileIdentity> StatIdentity(const std::filesystem::path& path) {
 ReadResult ReadWholeFile(const std::filesystem::path& path, std::string& content,
                          FileIdentity* identity) {
   content.clear();
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Error;
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return ReadResult::Error;
@@ -112,7 +96,7 @@ bool WithFolderLock(const std::filesystem::path& folder, const std::function<voi
     body();
     return true;
   }
-  Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() < 0) return false;
   while (::flock(dir.get(), LOCK_EX) != 0) {
     if (errno != EINTR) return false;
@@ -151,7 +135,7 @@ bool LockedReplace(const std::filesystem::path& requested, const ReplaceEdit& ed
       if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
     }
     std::string temp = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
-    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (fd.get() < 0) return;
     auto fail = [&] { ::unlink(temp.c_str()); };
     if (::fchmod(fd.get(), mode) != 0 || !WriteFully(fd.get(), *next)) return fail();
@@ -169,7 +153,7 @@ bool LockedReplace(const std::filesystem::path& requested, const ReplaceEdit& ed
     if (::fdatasync(fd.get()) != 0) return fail();
     if (::close(fd.release()) != 0) return fail();
     if (::rename(temp.c_str(), path.c_str()) != 0) return fail();
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
     ok = true;
   });

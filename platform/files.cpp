@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include "platform/unique_fd.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/sendfile.h>
@@ -40,19 +42,6 @@ DirEntry EntryFromStat(std::string name, const struct stat& st, bool is_symlink)
   return e;
 }
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // A temporary file beside `target`, removed unless Keep() is called.
 class TempFile {
@@ -256,7 +245,7 @@ bool DirectoryExists(const std::filesystem::path& path) {
 FileResult CopyFileReplacing(const std::filesystem::path& source, const std::filesystem::path& destination) {
   // O_NONBLOCK: opening a FIFO would otherwise wait for a writer; it has
   // no effect on the regular files we go on with.
-  Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (in.get() < 0) return Fail(errno, "cannot open for reading", source);
   struct stat st {};
   if (::fstat(in.get(), &st) != 0) return Fail(errno, "cannot read the attributes of", source);

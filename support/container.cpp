@@ -1,5 +1,7 @@
 #include "support/container.h"
 
+#include "platform/unique_fd.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,33 +31,9 @@ using Chunk = std::array<unsigned char, kContainerChunkSize>;
   throw ContainerError(kind, path, code, std::string(doing) + " " + path.string() + ": " + code.message());
 }
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  Fd& operator=(Fd&&) = delete;
-  int get() const { return fd_; }
-  // Closes now so that a late write error (NFS, quota) is seen.
-  int Close() {
-    if (fd_ < 0) return 0;
-    return ::close(std::exchange(fd_, -1));
-  }
-  void Reset(int fd) {
-    Close();
-    fd_ = fd;
-  }
 
- private:
-  int fd_;
-};
-
-Fd OpenInput(const fs::path& path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+platform::UniqueFd OpenInput(const fs::path& path) {
+  platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) Fail(ContainerError::Kind::Open, path, errno, "cannot open");
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) Fail(ContainerError::Kind::Open, path, errno, "cannot open");
@@ -141,7 +119,7 @@ class PendingOutput {
  private:
   fs::path final_;
   fs::path temp_;
-  Fd fd_;
+  platform::UniqueFd fd_;
   bool committed_ = false;
 };
 
@@ -170,7 +148,7 @@ void KeyForContainer(TCast128& cipher, std::string_view password,
 fs::path EncryptFileToContainer(const fs::path& source, std::string_view password) {
   fs::path target = source;
   target += kContainerExtension;
-  Fd in = OpenInput(source);
+  platform::UniqueFd in = OpenInput(source);
 
   TCast128 cipher;  // wipes itself if we leave early
   std::array<unsigned char, kContainerHeaderSize> header;
@@ -193,7 +171,7 @@ fs::path EncryptFileToContainer(const fs::path& source, std::string_view passwor
 
 DecryptResult DecryptContainerToFile(const fs::path& container, const fs::path& destination,
                                      std::string_view password) {
-  Fd in = OpenInput(container);
+  platform::UniqueFd in = OpenInput(container);
 
   TCast128 cipher;
   std::array<unsigned char, kContainerHeaderSize> expected;
