@@ -291,7 +291,8 @@ void TCustomDossier::CreeArborescence(const std::filesystem::path& dir) {
   if (platform::CreateDirectories(dir).ok()) last_created_dir_ = dir;
 }
 
-bool TCustomDossier::TraiteFichier(const FichierSelectionne& f, const std::string& dest_dir_text) {
+bool TCustomDossier::TraiteFichier(const FichierSelectionne& f, const std::string& dest_dir_text,
+                                   platform::StagedCopy& staged) {
   if (TesteSuspension()) return true;  // not processed: it waits for the next run
   std::filesystem::path file = f.local;
   std::string name = std::filesystem::path(f.chemin).filename().string();
@@ -305,26 +306,78 @@ bool TCustomDossier::TraiteFichier(const FichierSelectionne& f, const std::strin
   }
   auto target = Local(dest_dir_text + name);
   if (target.empty()) return false;
-  return platform::CopyFileReplacing(file, target).ok();
+  return platform::StageCopy(file, target, staged).ok();
 }
+
+namespace {
+
+// Copies staged together are flushed with one call and then take their
+// names: each delivered name holds a whole file even after a power cut,
+// without one flush per file.
+constexpr std::size_t kBatchFiles = 256;
+constexpr std::uint64_t kBatchBytes = 256ull << 20;
+
+bool FlushBatch(const std::vector<const platform::StagedCopy*>& copies) {
+  if (copies.empty()) return true;
+  if (platform::FlushFileSystem(copies.front()->destination().parent_path()).ok()) return true;
+  // A file system that cannot be flushed as a whole: one file at a time.
+  for (const auto* c : copies)
+    if (!c->Flush().ok()) return false;
+  return true;
+}
+
+}  // namespace
 
 void TCustomDossier::CopieFichiers() {
   AfficheEtat("Corv_2", "Copie");
   bool every_file_delivered = true;
+  struct Pending {
+    const FichierSelectionne* file;
+    bool prepared;
+    platform::StagedCopy copy;
+  };
+  std::vector<Pending> batch;
+  std::uint64_t batch_bytes = 0;
+  // Delivers the staged copies and writes their lines; the last one's line
+  // is left out when a suspension request stopped the loop after it.
+  auto deliver = [&](bool stopped) {
+    std::vector<const platform::StagedCopy*> staged;
+    for (const auto& p : batch)
+      if (p.copy.staged()) staged.push_back(&p.copy);
+    const bool flushed = FlushBatch(staged);
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+      Pending& p = batch[i];
+      const bool ok = p.prepared && p.copy.staged() && flushed && p.copy.Commit().ok();
+      if (stopped && i + 1 == batch.size()) break;
+      if (!ok) {
+        AjouteLigne(Text("EchecTransfert"));
+        every_file_delivered = false;
+      }
+      AjouteLigne(p.file->chemin);
+    }
+    batch.clear();
+    batch_bytes = 0;
+  };
   for (const auto& f : selection_) {
     const std::string dest_dir = RepertoireDestination(f.repertoire);
     CreeArborescence(Local(dest_dir));
-    bool delivered = TraiteFichier(f, dest_dir);
-    if (TesteSuspension()) return;  // LastSave stays: the rest waits for the next run
-    if (!delivered) {
-      AjouteLigne(Text("EchecTransfert"));
-      every_file_delivered = false;
+    Pending p{&f, false, {}};
+    p.prepared = TraiteFichier(f, dest_dir, p.copy);
+    batch.push_back(std::move(p));
+    batch_bytes += f.taille;
+    if (TesteSuspension()) {
+      // LastSave stays: the rest waits for the next run.
+      deliver(true);
+      return;
     }
-    AjouteLigne(f.chemin);
+    if (batch.size() >= kBatchFiles || batch_bytes >= kBatchBytes) deliver(false);
   }
+  deliver(false);
   // A file whose delivery failed must be tried again by the next run, so
-  // LastSave only moves when everything went through.
+  // LastSave only moves when everything went through, and only once the
+  // new names themselves are on disk.
   if (!every_file_delivered) return;
+  if (!selection_.empty()) platform::FlushFileSystem(Local(WithSlash(destination_)));
   FolderSettings s = Settings();
   s.WriteDateTime(kSectionParams, "LastSave", scan_start_);
   if (!selection_.empty()) s.WriteString(kSectionParams, "Sauvegarde reelle", "1");

@@ -155,8 +155,11 @@ class TCustomDossier {
   // Candidate destination path of a file of a scan directory.
   std::filesystem::path CheminDestination(std::string_view scan_dir, std::string_view name) const;
   void CopieFichiers();
-  // One file, all steps; false when it could not be delivered.
-  bool TraiteFichier(const FichierSelectionne& f, const std::string& dest_dir_text);
+  // One file, all steps but the last: its copy is staged beside its
+  // destination, to be flushed and given its name with others. False when
+  // it could not be prepared; true with nothing staged when a suspension
+  // request left it for the next run.
+  bool TraiteFichier(const FichierSelectionne& f, const std::string& dest_dir_text, platform::StagedCopy& staged);
   void CreeArborescence(const std::filesystem::path& dir);
   void VerifieChemin(const std::string& path);
   bool EstDistant(std::string_view path) const;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -242,7 +243,12 @@ bool DirectoryExists(const std::filesystem::path& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-FileResult CopyFileReplacing(const std::filesystem::path& source, const std::filesystem::path& destination) {
+namespace {
+
+// Copies content, mode and times of a regular file into a temporary file
+// beside `destination`; the temporary is closed and kept on success.
+FileResult CopyToTemporary(const std::filesystem::path& source, const std::filesystem::path& destination,
+                           bool flush, std::string& temp_path) {
   // O_NONBLOCK: opening a FIFO would otherwise wait for a writer; it has
   // no effect on the regular files we go on with.
   UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
@@ -265,12 +271,77 @@ FileResult CopyFileReplacing(const std::filesystem::path& source, const std::fil
   // Last, so that no write comes after it.
   const timespec times[2] = {st.st_atim, st.st_mtim};
   if (::futimens(temp.fd(), times) != 0) return Fail(errno, "cannot set the times of", temp.path());
+  if (flush && ::fdatasync(temp.fd()) != 0) return Fail(errno, "cannot flush", temp.path());
+  if (int e = temp.CloseFd()) return Fail(e, "cannot write", temp.path());
+  temp_path = temp.path();
+  temp.Keep();
+  return {};
+}
+
+}  // namespace
+
+FileResult CopyFileReplacing(const std::filesystem::path& source, const std::filesystem::path& destination) {
   // Flushed before the rename: after a power cut the name holds the old
   // file or the new one, never an empty one.
-  if (::fdatasync(temp.fd()) != 0) return Fail(errno, "cannot flush", temp.path());
-  if (int e = temp.CloseFd()) return Fail(e, "cannot write", temp.path());
-  if (::rename(temp.path().c_str(), destination.c_str()) != 0) return Fail(errno, "cannot replace", destination);
-  temp.Keep();
+  StagedCopy staged;
+  std::string temp;
+  if (auto r = CopyToTemporary(source, destination, true, temp); !r) return r;
+  staged = StagedCopy(std::move(temp), destination);
+  return staged.Commit();
+}
+
+StagedCopy::StagedCopy(std::string temp, std::filesystem::path destination)
+    : temp_(std::move(temp)), destination_(std::move(destination)) {}
+
+StagedCopy::StagedCopy(StagedCopy&& other) noexcept
+    : temp_(std::exchange(other.temp_, {})), destination_(std::move(other.destination_)) {}
+
+StagedCopy& StagedCopy::operator=(StagedCopy&& other) noexcept {
+  if (this != &other) {
+    Discard();
+    temp_ = std::exchange(other.temp_, {});
+    destination_ = std::move(other.destination_);
+  }
+  return *this;
+}
+
+StagedCopy::~StagedCopy() { Discard(); }
+
+void StagedCopy::Discard() {
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
+}
+
+FileResult StagedCopy::Flush() const {
+  if (temp_.empty()) return Fail(EINVAL, "nothing staged for", destination_);
+  UniqueFd fd(::open(temp_.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0 || ::fdatasync(fd.get()) != 0) return Fail(errno, "cannot flush", temp_);
+  return {};
+}
+
+FileResult StagedCopy::Commit() {
+  if (temp_.empty()) return Fail(EINVAL, "nothing staged for", destination_);
+  if (::rename(temp_.c_str(), destination_.c_str()) != 0) {
+    int e = errno;
+    Discard();
+    return Fail(e, "cannot replace", destination_);
+  }
+  temp_.clear();
+  return {};
+}
+
+FileResult StageCopy(const std::filesystem::path& source, const std::filesystem::path& destination,
+                     StagedCopy& staged) {
+  std::string temp;
+  if (auto r = CopyToTemporary(source, destination, false, temp); !r) return r;
+  staged = StagedCopy(std::move(temp), destination);
+  return {};
+}
+
+FileResult FlushFileSystem(const std::filesystem::path& path) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0) return Fail(errno, "cannot open", path);
+  if (::syncfs(fd.get()) != 0) return Fail(errno, "cannot flush the file system of", path);
   return {};
 }
 

@@ -56,6 +56,37 @@ bool DirectoryExists(const std::filesystem::path& path);  // a directory, or a l
 // killed midway can leave one (".<name>.corvane-XXXXXX").
 FileResult CopyFileReplacing(const std::filesystem::path& source, const std::filesystem::path& destination);
 
+// The same copy in two steps, so that many files can be made durable with
+// one flush: StageCopy writes the temporary file (not flushed); after
+// FlushFileSystem, Commit gives it the destination's name. A staged copy
+// that is dropped uncommitted removes its temporary file.
+class StagedCopy {
+ public:
+  StagedCopy() = default;
+  StagedCopy(std::string temp, std::filesystem::path destination);
+  StagedCopy(StagedCopy&& other) noexcept;
+  StagedCopy& operator=(StagedCopy&& other) noexcept;
+  StagedCopy(const StagedCopy&) = delete;
+  StagedCopy& operator=(const StagedCopy&) = delete;
+  ~StagedCopy();
+
+  bool staged() const { return !temp_.empty(); }
+  const std::filesystem::path& destination() const { return destination_; }
+  // Flushes this one file's data (where the file system cannot be flushed
+  // as a whole).
+  FileResult Flush() const;
+  FileResult Commit();
+
+ private:
+  void Discard();
+  std::string temp_;
+  std::filesystem::path destination_;
+};
+FileResult StageCopy(const std::filesystem::path& source, const std::filesystem::path& destination,
+                     StagedCopy& staged);
+// Writes out everything pending on the file system that holds `path`.
+FileResult FlushFileSystem(const std::filesystem::path& path);
+
 // Writes `content` to `path` the same way: a temporary file in the same
 // folder, flushed, then renamed over the target. New files get `mode`; an
 // existing file keeps its own mode.

@@ -363,5 +363,37 @@ TEST(FileOperations, CreateDirectoriesDeleteAndSharedRead) {
   EXPECT_EQ(open_result.error, ENOENT);
 }
 
+TEST(StagedCopy, DeliveredOnlyWhenCommittedAndGoneWhenDropped) {
+  TempDir dir;
+  WriteAll(dir / "src", "new content");
+  SetMtime(dir / "src", 1700000000, 123456789);
+  WriteAll(dir / "dst", "old");
+  {
+    StagedCopy staged;
+    ASSERT_TRUE(StageCopy(dir / "src", dir / "dst", staged).ok());
+    EXPECT_TRUE(staged.staged());
+    EXPECT_EQ(ReadAll(dir / "dst"), "old") << "nothing delivered before the commit";
+    EXPECT_EQ(Leftovers(dir.path()).size(), 1u);
+  }
+  EXPECT_EQ(ReadAll(dir / "dst"), "old");
+  EXPECT_TRUE(Leftovers(dir.path()).empty()) << "a dropped copy removes its temporary file";
+
+  StagedCopy staged;
+  ASSERT_TRUE(StageCopy(dir / "src", dir / "dst", staged).ok());
+  ASSERT_TRUE(staged.Flush().ok());
+  ASSERT_TRUE(FlushFileSystem(dir.path()).ok());
+  ASSERT_TRUE(staged.Commit().ok());
+  EXPECT_FALSE(staged.staged());
+  EXPECT_FALSE(staged.Commit().ok()) << "a copy is delivered once";
+  EXPECT_EQ(ReadAll(dir / "dst"), "new content");
+  EXPECT_EQ(Mtime(dir / "dst").tv_nsec, 123456789);
+  EXPECT_TRUE(Leftovers(dir.path()).empty());
+
+  StagedCopy missing;
+  EXPECT_FALSE(StageCopy(dir / "absent", dir / "x", missing).ok());
+  EXPECT_FALSE(missing.staged());
+  EXPECT_FALSE(FlushFileSystem(dir / "absent").ok());
+}
+
 }  // namespace
 }  // namespace corvane::platform
