@@ -211,9 +211,12 @@ bool TCustomDossier::ExisteDestination(const std::filesystem::path& candidate) c
 }
 
 bool TCustomDossier::FiltreExtension(std::string_view extension_with_dot) const {
+  return FiltreExtension(*platform::IniFile(fichier_ini_).Snapshot(), extension_with_dot);
+}
+
+bool TCustomDossier::FiltreExtension(const platform::IniDocument& doc, std::string_view extension_with_dot) {
   std::string_view ext = extension_with_dot.empty() ? extension_with_dot : extension_with_dot.substr(1);
-  auto doc = platform::IniFile(fichier_ini_).Snapshot();
-  auto entries = doc->Entries(kSectionExtensions);
+  auto entries = doc.Entries(kSectionExtensions);
   if (entries.empty()) return true;
   auto first = ParseSettingInteger(entries.front().second);
   bool selection_list = first && *first != 0;
@@ -231,7 +234,7 @@ void TCustomDossier::SelectionFichier(const std::string& dir_text, const std::fi
     if (doc->Find(dir_text, entry.name))
       take = DocBool(*doc, dir_text, entry.name, new_fic_);
     else
-      take = FiltreExtension(ExtensionOf(entry.name));
+      take = FiltreExtension(*doc, ExtensionOf(entry.name));
   } else {
     take = DocBool(*doc, dir_text, entry.name, new_fic_) && entry.modified > last_save_;
   }

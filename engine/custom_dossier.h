@@ -15,6 +15,7 @@
 #include "engine/status.h"
 #include "platform/datetime.h"
 #include "platform/files.h"
+#include "platform/ini_file.h"
 #include "platform/network.h"
 #include "support/folder_settings.h"
 #include "support/message_catalog.h"
@@ -149,6 +150,8 @@ class TCustomDossier {
   void SelectionFichier(const std::string& dir_text, const std::filesystem::path& dir_local,
                         const platform::DirEntry& entry);
   bool FiltreExtension(std::string_view extension_with_dot) const;
+  // The same rule on a settings content already read for this file.
+  static bool FiltreExtension(const platform::IniDocument& doc, std::string_view extension_with_dot);
   bool ExisteDestination(const std::filesystem::path& candidate) const;
   // Destination directory text of a scan directory (ends with "/").
   std::string RepertoireDestination(std::string_view scan_dir) const;
