@@ -20,6 +20,10 @@ void AppendLines(std::string& out, const std::vector<std::string>& lines) {
 // Appends to whatever the file holds now, never replacing what another run
 // saved since we read it.
 void AppendUnderLock(const std::filesystem::path& file, const std::vector<std::string>& lines) {
+  // A missing logs folder (no agent has started yet) must not cost the
+  // run its journal.
+  std::error_code ec;
+  std::filesystem::create_directories(file.parent_path(), ec);
   bool ok = platform::LockedReplace(file, [&](const std::string* current) -> std::optional<std::string> {
     std::string text = current ? *current : std::string();
     if (!text.empty() && text.back() != '\n') text += kEol;

@@ -182,6 +182,16 @@ TEST_F(EngineTest, JournalAndCalendarOfTwoRunsInADay) {
   EXPECT_EQ(chars(cal[1]), chars(cal[2]));
 }
 
+TEST_F(EngineTest, AMissingLogsFolderIsCreatedRatherThanLosingTheJournal) {
+  MakeFile("a.txt", "a");
+  fs::remove_all(logs);
+  auto d = RunBackup();
+  EXPECT_EQ(ReadAll(dest / "a.txt"), "a");
+  auto j = TodaysJournal();
+  EXPECT_NE(std::find(j.begin(), j.end(), origin.string() + "/a.txt"), j.end());
+  EXPECT_EQ(TodaysCalendar().size(), 4u);
+}
+
 TEST_F(EngineTest, OverlappingRunsKeepEveryLine) {
   // Two journals of one folder open at once (a mirror beside a backup), and
   // two folders' calendar blocks: whoever saves last keeps the other's lines.
