@@ -20,11 +20,7 @@ namespace {
 using test::ReadAll;
 using test::WriteAll;
 
-std::set<std::string> Listing(const fs::path& dir) {
-  std::set<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
-  return names;
-}
+using test::Listing;
 
 template <typename Fn>
 ContainerError Catch(Fn fn) {

@@ -30,4 +30,10 @@ void WriteAll(const std::filesystem::path& file, std::string_view bytes) {
   if (!out) throw std::runtime_error("cannot write " + file.string());
 }
 
+std::set<std::string> Listing(const std::filesystem::path& dir) {
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename().string());
+  return names;
+}
+
 }  // namespace corvane::test

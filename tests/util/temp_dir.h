@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -24,5 +25,7 @@ class TempDir {
 
 std::string ReadAll(const std::filesystem::path& file);
 void WriteAll(const std::filesystem::path& file, std::string_view bytes);
+// The names in a folder (not below it).
+std::set<std::string> Listing(const std::filesystem::path& dir);
 
 }  // namespace corvane::test
