@@ -90,8 +90,12 @@ constexpr std::size_t kMaxWord = 12;  // + ".\n" still fits a slot
 constexpr std::size_t kWords = 1200;
 constexpr unsigned kPickBits = 12;
 constexpr std::size_t kPicks = std::size_t{1} << kPickBits;
-constexpr std::size_t kSuccessors = 3;
-constexpr unsigned kFreshIn = 8;  // one word in this many starts afresh
+// Each word has a few usual followers and most words are one of them, so
+// word sequences repeat as phrases do; independent words alone leave deflate
+// below 3x. One word in 2^kFreshBits is drawn afresh.
+constexpr std::size_t kSuccessors = 4;
+constexpr unsigned kFreshBits = 2;
+constexpr unsigned kBitsPerWord = kFreshBits + kPickBits;
 
 class Vocabulary {
  public:
@@ -116,9 +120,8 @@ class Vocabulary {
       std::memcpy(&slots_[w * kSlot], word.data(), word.size());
       lengths_[w] = static_cast<std::uint8_t>(word.size());
     }
-    // Zipf-like frequencies (weight ~ 1/(rank+8)), as in natural text: a few
-    // words make up much of it, which is what lets deflate find long matches
-    // even in a file of a few KiB.
+    // Zipf-like frequencies (weight ~ 1/(rank+2)), as in natural text: a few
+    // words make up much of it.
     std::array<std::uint64_t, kWords> cumulative{};
     std::uint64_t total = 0;
     for (std::size_t w = 0; w < kWords; ++w) cumulative[w] = total += (std::uint64_t{1} << 24) / (w + 2);
@@ -137,7 +140,9 @@ class Vocabulary {
   const char* Slot(std::size_t w) const { return &slots_[w * kSlot]; }
   std::size_t Length(std::size_t w) const { return lengths_[w]; }
   std::size_t Pick(std::uint64_t bits) const { return picks_[bits & (kPicks - 1)]; }
-  std::size_t Successor(std::size_t w, std::uint64_t bits) const { return successors_[w * kSuccessors + (bits % kSuccessors)]; }
+  std::size_t Successor(std::size_t w, std::uint64_t bits) const {
+    return successors_[w * kSuccessors + (bits % kSuccessors)];
+  }
 
  private:
   std::string slots_;
@@ -173,15 +178,15 @@ class TextStream {
 
   // One word and its separator; writes kSlot bytes, returns how many count.
   std::size_t Emit(char* out) {
-    if (bits_left_ < kPickBits + 2) {
+    if (bits_left_ < kBitsPerWord) {
       bits_ = rng_.Next();
       bits_left_ = 64;
     }
-    const bool fresh = bits_ % kFreshIn == 0;
-    bits_ /= kFreshIn;
-    const std::size_t w = fresh ? vocabulary_.Pick(bits_) : vocabulary_.Successor(previous_, bits_);
-    bits_ >>= kPickBits;
-    bits_left_ -= kPickBits + 2;
+    const bool fresh = (bits_ & ((1u << kFreshBits) - 1)) == 0;
+    const std::uint64_t choice = bits_ >> kFreshBits;
+    const std::size_t w = fresh ? vocabulary_.Pick(choice) : vocabulary_.Successor(previous_, choice);
+    bits_ >>= kBitsPerWord;
+    bits_left_ -= kBitsPerWord;
     previous_ = w;
     std::memcpy(out, vocabulary_.Slot(w), kSlot);
     const std::size_t len = vocabulary_.Length(w);
