@@ -60,4 +60,63 @@ void ConfigureBackupRun(TCustomDossier& d, const RegisteredFolder& folder, const
   if (agent) d.SetNBMaxFicMin(static_cast<std::int32_t>(s.ReadInteger(P, "NbMaxFicMin", 30)));
 }
 
+namespace {
+
+// The keys the mirror and the purge share.
+void ConfigureCommon(TCustomDossier& d, const RegisteredFolder& folder, const std::filesystem::path& settings_file,
+                     const FolderSettings& s) {
+  const auto P = kSectionParams;
+  d.SetNom(folder.name);
+  d.SetFichierIni(settings_file);
+  d.SetDestination(s.ReadString(P, "Destination", ""));
+  d.SetOrigine(s.ReadString(P, "Origine", ""));
+  d.SetJournal(s.ReadBool(P, "Journal", false));
+  d.SetFTP(s.ReadInteger(P, "TypeDesti", 0) == 2);
+  d.SetFTPUser(s.ReadString(P, "FTPUser", ""));
+  d.SetFTPPass(ReadSecret(s, "FTPPass"));
+  d.SetTauxZip(static_cast<std::int32_t>(s.ReadInteger(P, "TauxZip", 9)));
+  d.SetSousRep(s.ReadBool(P, "SousRep", false));
+}
+
+}  // namespace
+
+void ConfigureMirrorRun(TCustomDossier& d, const RegisteredFolder& folder, const std::filesystem::path& settings_file) {
+  FolderSettings s(settings_file);
+  const std::int64_t type = s.ReadInteger(kSectionParams, "TypeSauve", 0);
+  ConfigureCommon(d, folder, settings_file, s);
+  d.SetCrypte(type == 2 || type == 3);
+  d.SetCompresse(type == 1 || type == 3);
+  d.SetDelaiMiroir(static_cast<std::int32_t>(s.ReadInteger(kSectionParams, "DelaiMiroir", 1)));
+}
+
+void ConfigurePurgeRun(TCustomDossier& d, const RegisteredFolder& folder, const std::filesystem::path& settings_file) {
+  FolderSettings s(settings_file);
+  const std::int64_t type = s.ReadInteger(kSectionParams, "TypeSauve", 0);
+  ConfigureCommon(d, folder, settings_file, s);
+  d.SetCompresse(type == 1 || type == 3);
+  d.SetCrypte(type == 5);
+  d.SetNbJoursValideZip(static_cast<std::int32_t>(s.ReadInteger(kSectionParams, "NbJoursValideZip", 1)));
+}
+
+std::unique_ptr<TWorkerThread> PrepareRun(const EngineServices& services, const RegisteredFolder& folder,
+                                          const std::filesystem::path& settings_file, RunKind kind, RunCaller caller,
+                                          platform::DateTime now) {
+  auto d = std::make_unique<TCustomDossier>(services);
+  switch (kind) {
+    case RunKind::Save: {
+      const bool archive = FolderSettings(settings_file).ReadInteger(kSectionParams, "TypeSauve", 0) > 3;
+      ConfigureBackupRun(*d, folder, settings_file, caller, archive, now);
+      if (archive) return std::make_unique<TArchivage>(std::move(d));
+      return std::make_unique<Tsauvegarde>(std::move(d));
+    }
+    case RunKind::Mirror:
+      ConfigureMirrorRun(*d, folder, settings_file);
+      return std::make_unique<TMiroir>(std::move(d));
+    case RunKind::Purge:
+      ConfigurePurgeRun(*d, folder, settings_file);
+      return std::make_unique<TValideZip>(std::move(d));
+  }
+  return nullptr;
+}
+
 }  // namespace corvane

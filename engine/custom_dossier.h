@@ -136,8 +136,11 @@ class TCustomDossier {
   const RunJournal& Journaux() const { return journal_file_; }
   const EngineServices& Services() const { return services_; }
 
-  // ---- the backup run
+  // ---- the runs
   void LanceSauvegarde();
+  void LanceArchivage();
+  void LanceMiroir();
+  void LanceEffaceArchives();
   // What a worker thread does when a run ends by an error: a journal line
   // saying so, the status keys back to "0" (Encours only when this run set
   // it), the calendar block. Never throws.

@@ -52,4 +52,31 @@ class Tsauvegarde final : public TWorkerThread {
   void Run(TCustomDossier& dossier) override { dossier.LanceSauvegarde(); }
 };
 
+// The archive run of an archive folder.
+class TArchivage final : public TWorkerThread {
+ public:
+  using TWorkerThread::TWorkerThread;
+
+ protected:
+  void Run(TCustomDossier& dossier) override { dossier.LanceArchivage(); }
+};
+
+// The mirror run: deletes from the destination what the origin no longer has.
+class TMiroir final : public TWorkerThread {
+ public:
+  using TWorkerThread::TWorkerThread;
+
+ protected:
+  void Run(TCustomDossier& dossier) override { dossier.LanceMiroir(); }
+};
+
+// The purge of the archives past their validity.
+class TValideZip final : public TWorkerThread {
+ public:
+  using TWorkerThread::TWorkerThread;
+
+ protected:
+  void Run(TCustomDossier& dossier) override { dossier.LanceEffaceArchives(); }
+};
+
 }  // namespace corvane
