@@ -1,5 +1,6 @@
 #include "engine/configure.h"
 
+#include "engine/purge.h"
 #include "support/stored_secret.h"
 
 namespace corvane {
@@ -84,6 +85,7 @@ void ConfigureMirrorRun(TCustomDossier& d, const RegisteredFolder& folder, const
   FolderSettings s(settings_file);
   const std::int64_t type = s.ReadInteger(kSectionParams, "TypeSauve", 0);
   ConfigureCommon(d, folder, settings_file, s);
+  d.SetTypeSauve(static_cast<std::int32_t>(type));
   d.SetCrypte(type == 2 || type == 3);
   d.SetCompresse(type == 1 || type == 3);
   d.SetDelaiMiroir(static_cast<std::int32_t>(s.ReadInteger(kSectionParams, "DelaiMiroir", 1)));
@@ -94,8 +96,9 @@ void ConfigurePurgeRun(TCustomDossier& d, const RegisteredFolder& folder, const 
   const std::int64_t type = s.ReadInteger(kSectionParams, "TypeSauve", 0);
   ConfigureCommon(d, folder, settings_file, s);
   d.SetCompresse(type == 1 || type == 3);
+  d.SetTypeSauve(static_cast<std::int32_t>(type));
   d.SetCrypte(type == 5);
-  d.SetNbJoursValideZip(static_cast<std::int32_t>(s.ReadInteger(kSectionParams, "NbJoursValideZip", 1)));
+  d.SetNbJoursValideZip(JoursValidite(s.ReadInteger(kSectionParams, "NbJoursValideZip", 1)));
 }
 
 std::unique_ptr<TWorkerThread> PrepareRun(const EngineServices& services, const RegisteredFolder& folder,

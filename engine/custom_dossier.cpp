@@ -173,6 +173,11 @@ void TCustomDossier::VerifieChemin(const std::string& path) {
     auto local = Local(path);
     code_erreur_ = !path.empty() && !local.empty() && platform::DirectoryExists(local) ? kErreurAucune : kErreurChemin;
   }
+  ReportPathCode();
+}
+
+// The journal lines and status of a path test's code.
+void TCustomDossier::ReportPathCode() {
   if (!journal_) {
     if (code_erreur_ != kErreurAucune && code_erreur_ != kErreurAccesRefuse && code_erreur_ != kErreurReseau)
       ReleaseStatusKeys();
@@ -291,7 +296,11 @@ void TCustomDossier::ScanOrigine() {
 void TCustomDossier::CreeArborescence(const std::filesystem::path& dir) {
   // Files come grouped by folder: one creation per folder, not per file.
   if (dir == last_created_dir_) return;
-  if (platform::CreateDirectories(dir).ok()) last_created_dir_ = dir;
+  if (!platform::CreateDirectories(dir).ok()) return;
+  last_created_dir_ = dir;
+  // Before this run adds its own: the temporaries of copies killed midway
+  // (a live writer's, another folder's run perhaps, stay).
+  platform::RemoveStaleTemporaries(dir);
 }
 
 bool TCustomDossier::TraiteFichier(const FichierSelectionne& f, const std::string& dest_dir_text,
@@ -390,6 +399,18 @@ void TCustomDossier::CopieFichiers() {
 
 void TCustomDossier::WriteCalendarBlock(platform::DateTime end) {
   std::string prefix = "Dossier " + nom_;
+  if (bloc_ == Bloc::Miroir) {
+    EcritCalendrier(services_.logs_dir, calendar_stamp_,
+                    {prefix + " : Début Miroir " + platform::FormatTime(debut_),
+                     prefix + " : Fin Miroir   " + platform::FormatTime(end), ""});
+    return;
+  }
+  if (bloc_ == Bloc::Purge) {
+    EcritCalendrier(services_.logs_dir, calendar_stamp_,
+                    {prefix + " : Début Efface Archives invalides   " + platform::FormatTime(debut_),
+                     prefix + " : Fin efface archives invalides   " + platform::FormatTime(end), ""});
+    return;
+  }
   EcritCalendrier(services_.logs_dir, calendar_stamp_,
                   {prefix + " : Détection " + platform::FormatTime(debut_),
                    prefix + " : Transfert " + platform::FormatTime(transfert_),

@@ -60,6 +60,9 @@ struct EngineServices {
   std::string computer_name;
 };
 
+// Where a purge lists and deletes archives (engine/purge.h).
+class ArchiveSource;
+
 // One file the scan selected.
 struct FichierSelectionne {
   std::string chemin;              // scan directory text followed by the name
@@ -99,6 +102,7 @@ class TCustomDossier {
   void SetTauxZip(std::int32_t v) { taux_zip_ = v; }
   void SetNbJoursValideZip(std::int32_t v) { nb_jours_valide_zip_ = v; }
   void SetDelaiMiroir(std::int32_t v) { delai_miroir_ = v; }
+  void SetTypeSauve(std::int32_t v) { type_sauve_ = v; }
 
   // ---- getters
   const std::string& Nom() const { return nom_; }
@@ -127,6 +131,9 @@ class TCustomDossier {
   std::int32_t TauxZip() const { return taux_zip_; }
   std::int32_t NbJoursValideZip() const { return nb_jours_valide_zip_; }
   std::int32_t DelaiMiroir() const { return delai_miroir_; }
+  std::int32_t TypeSauve() const { return type_sauve_; }
+  const std::vector<std::string>& FichiersMiroir() const { return fichiers_miroir_; }
+  const std::vector<std::string>& ArchivesInvalides() const { return archives_invalides_; }
   int CodeErreur() const { return code_erreur_; }
   bool DejaEnCours() const { return deja_en_cours_; }
   bool Suspendu() const { return suspendu_; }
@@ -169,6 +176,12 @@ class TCustomDossier {
   void CreeArborescence(const std::filesystem::path& dir);
   void VerifieChemin(const std::string& path);
   bool EstDistant(std::string_view path) const;
+  // Mirror: the destination files whose source is gone, past the grace period.
+  void ListeMiroir();
+  // Purge: the folder's archives past their validity, from the destination
+  // folder (the local one when no source is given).
+  void ListeArchivesInvalides();
+  void ListeArchivesInvalides(ArchiveSource& source);
   int TesteConnexionReseau(std::string_view path) const;
 
   // Suspension requests, consumed in one locked step.
@@ -187,6 +200,11 @@ class TCustomDossier {
   bool TakeEncours();
   void ReleaseStatusKeys();
   void WriteCalendarBlock(platform::DateTime end);
+  void ReportPathCode();
+  enum class MirrorWalk { Done, Stopped, OriginUnreadable };
+  MirrorWalk MiroirRepertoire(const std::string& dest_dir, const std::filesystem::path& origin_dir, bool recursive,
+                              bool top, platform::DateTime midnight);
+  void EffaceArchives(ArchiveSource& source);
 
   FolderSettings Settings() const { return FolderSettings(fichier_ini_); }
 
@@ -216,6 +234,7 @@ class TCustomDossier {
   std::string ftp_user_, ftp_pass_, cryptage_, password_zip_;
   std::int32_t taux_zip_ = 0;
   std::int32_t nb_jours_valide_zip_ = 0;
+  std::int32_t type_sauve_ = 0;
 
   int code_erreur_ = 0;
   bool deja_en_cours_ = false;
@@ -229,6 +248,10 @@ class TCustomDossier {
   platform::DateTime scan_start_{};
   std::string calendar_stamp_;
   std::filesystem::path last_created_dir_;
+  std::vector<std::string> fichiers_miroir_;
+  std::vector<std::string> archives_invalides_;
+  // Which run's block the calendar gets, also when the run ends by an error.
+  enum class Bloc { Sauvegarde, Miroir, Purge } bloc_ = Bloc::Sauvegarde;
 };
 
 }  // namespace corvane

@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,7 +45,20 @@ DirEntry EntryFromStat(std::string name, const struct stat& st, bool is_symlink)
 }
 
 
-// A temporary file beside `target`, removed unless Keep() is called.
+constexpr std::string_view kTempMark = ".corvane-";
+constexpr std::size_t kTempRandom = 6;  // mkostemp's XXXXXX
+
+int FlockRetry(int fd, int operation) {
+  while (::flock(fd, operation) != 0) {
+    if (errno != EINTR) return errno;
+  }
+  return 0;
+}
+
+// A temporary file beside `target`, removed unless Keep() is called. It is
+// locked (flock) as long as its descriptor is open, and its name appears
+// under a shared lock of the folder, so that RemoveStaleTemporaries, which
+// holds the folder exclusively, never sees a live temporary unlocked.
 class TempFile {
  public:
   int Create(const std::filesystem::path& target) {
@@ -52,16 +66,25 @@ class TempFile {
     // Keep the temporary name within NAME_MAX however long the target's is.
     if (name.size() > 200) name.resize(200);
     std::filesystem::path dir = target.parent_path();
-    std::string templ = (dir.empty() ? std::filesystem::path(".") : dir) / ("." + name + ".corvane-XXXXXX");
+    if (dir.empty()) dir = ".";
+    std::string templ = dir / ("." + name + std::string(kTempMark) + "XXXXXX");
+    UniqueFd folder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // Where folders cannot be locked, the cleaner cannot lock them either
+    // and removes nothing.
+    if (folder.get() >= 0) FlockRetry(folder.get(), LOCK_SH);
     int fd = ::mkostemp(templ.data(), O_CLOEXEC);
     if (fd < 0) return errno;
+    ::flock(fd, LOCK_EX | LOCK_NB);  // a new file: nobody else can hold it
     path_ = templ;
     fd_ = fd;
     return 0;
   }
+  // A second descriptor that keeps the lock after CloseFd; -1 on failure.
+  int DupLock() const { return ::fcntl(fd_, F_DUPFD_CLOEXEC, 0); }
   ~TempFile() {
-    if (fd_ >= 0) ::close(fd_);
+    // Removed before its lock goes.
     if (!path_.empty()) ::unlink(path_.c_str());
+    if (fd_ >= 0) ::close(fd_);
   }
   int fd() const { return fd_; }
   const std::string& path() const { return path_; }
@@ -246,9 +269,10 @@ bool DirectoryExists(const std::filesystem::path& path) {
 namespace {
 
 // Copies content, mode and times of a regular file into a temporary file
-// beside `destination`; the temporary is closed and kept on success.
+// beside `destination`; the temporary is kept on success, and `lock_fd`
+// holds it locked.
 FileResult CopyToTemporary(const std::filesystem::path& source, const std::filesystem::path& destination,
-                           bool flush, std::string& temp_path) {
+                           bool flush, std::string& temp_path, int& lock_fd) {
   // O_NONBLOCK: opening a FIFO would otherwise wait for a writer; it has
   // no effect on the regular files we go on with.
   UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
@@ -272,8 +296,13 @@ FileResult CopyToTemporary(const std::filesystem::path& source, const std::files
   const timespec times[2] = {st.st_atim, st.st_mtim};
   if (::futimens(temp.fd(), times) != 0) return Fail(errno, "cannot set the times of", temp.path());
   if (flush && ::fdatasync(temp.fd()) != 0) return Fail(errno, "cannot flush", temp.path());
+  // The lock goes on in a descriptor of its own: the writing one is closed
+  // now so that a late write error (NFS, quota) is seen here.
+  UniqueFd lock(temp.DupLock());
+  if (lock.get() < 0) return Fail(errno, "cannot keep open", temp.path());
   if (int e = temp.CloseFd()) return Fail(e, "cannot write", temp.path());
   temp_path = temp.path();
+  lock_fd = lock.release();
   temp.Keep();
   return {};
 }
@@ -285,35 +314,50 @@ FileResult CopyFileReplacing(const std::filesystem::path& source, const std::fil
   // file or the new one, never an empty one.
   StagedCopy staged;
   std::string temp;
-  if (auto r = CopyToTemporary(source, destination, true, temp); !r) return r;
-  staged = StagedCopy(std::move(temp), destination);
+  int lock = -1;
+  if (auto r = CopyToTemporary(source, destination, true, temp, lock); !r) return r;
+  staged = StagedCopy(std::move(temp), destination, lock);
   return staged.Commit();
 }
 
-StagedCopy::StagedCopy(std::string temp, std::filesystem::path destination)
-    : temp_(std::move(temp)), destination_(std::move(destination)) {}
+StagedCopy::StagedCopy(std::string temp, std::filesystem::path destination, int lock_fd)
+    : temp_(std::move(temp)), destination_(std::move(destination)), lock_fd_(lock_fd) {}
 
 StagedCopy::StagedCopy(StagedCopy&& other) noexcept
-    : temp_(std::exchange(other.temp_, {})), destination_(std::move(other.destination_)) {}
+    : temp_(std::exchange(other.temp_, {})),
+      destination_(std::move(other.destination_)),
+      lock_fd_(std::exchange(other.lock_fd_, -1)) {}
 
 StagedCopy& StagedCopy::operator=(StagedCopy&& other) noexcept {
   if (this != &other) {
     Discard();
     temp_ = std::exchange(other.temp_, {});
     destination_ = std::move(other.destination_);
+    lock_fd_ = std::exchange(other.lock_fd_, -1);
   }
   return *this;
 }
 
 StagedCopy::~StagedCopy() { Discard(); }
 
+void StagedCopy::Unlock() {
+  if (lock_fd_ >= 0) ::close(lock_fd_);
+  lock_fd_ = -1;
+}
+
 void StagedCopy::Discard() {
+  // Removed while still locked: no cleaner can take it for a dead one's.
   if (!temp_.empty()) ::unlink(temp_.c_str());
   temp_.clear();
+  Unlock();
 }
 
 FileResult StagedCopy::Flush() const {
   if (temp_.empty()) return Fail(EINVAL, "nothing staged for", destination_);
+  if (lock_fd_ >= 0) {
+    if (::fdatasync(lock_fd_) != 0) return Fail(errno, "cannot flush", temp_);
+    return {};
+  }
   UniqueFd fd(::open(temp_.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0 || ::fdatasync(fd.get()) != 0) return Fail(errno, "cannot flush", temp_);
   return {};
@@ -327,15 +371,63 @@ FileResult StagedCopy::Commit() {
     return Fail(e, "cannot replace", destination_);
   }
   temp_.clear();
+  Unlock();
   return {};
 }
 
 FileResult StageCopy(const std::filesystem::path& source, const std::filesystem::path& destination,
                      StagedCopy& staged) {
   std::string temp;
-  if (auto r = CopyToTemporary(source, destination, false, temp); !r) return r;
-  staged = StagedCopy(std::move(temp), destination);
+  int lock = -1;
+  if (auto r = CopyToTemporary(source, destination, false, temp, lock); !r) return r;
+  staged = StagedCopy(std::move(temp), destination, lock);
   return {};
+}
+
+bool IsCopyTemporaryName(std::string_view name) {
+  const std::size_t tail = kTempMark.size() + kTempRandom;
+  // "." + at least one character of the target's name + the tail.
+  if (name.size() < 2 + tail || name[0] != '.') return false;
+  if (name.substr(name.size() - tail, kTempMark.size()) != kTempMark) return false;
+  for (char c : name.substr(name.size() - kTempRandom)) {
+    const bool alnum = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!alnum) return false;
+  }
+  return true;
+}
+
+std::size_t RemoveStaleTemporaries(const std::filesystem::path& dir) {
+  if (dir.empty()) return 0;
+  UniqueFd folder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.get() < 0) return 0;
+  // No writer can make a temporary appear while this is held, so each one
+  // seen is either locked by its live writer or left by a dead one.
+  if (FlockRetry(folder.get(), LOCK_EX) != 0) return 0;
+  UniqueFd listing(::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0));
+  if (listing.get() < 0) return 0;
+  DIR* d = ::fdopendir(listing.get());
+  if (!d) return 0;
+  listing.release();  // the DIR owns it now
+  std::unique_ptr<DIR, int (*)(DIR*)> guard(d, ::closedir);
+  std::vector<std::string> candidates;
+  while (dirent* de = ::readdir(d)) {
+    if (IsCopyTemporaryName(de->d_name)) candidates.emplace_back(de->d_name);
+  }
+  std::size_t removed = 0;
+  for (const auto& name : candidates) {
+    UniqueFd fd(::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.get() < 0) continue;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;  // its writer lives, or no lock here
+    // Still the file that was locked under that name.
+    struct stat now {};
+    if (::fstatat(folder.get(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != st.st_dev ||
+        now.st_ino != st.st_ino)
+      continue;
+    if (::unlinkat(folder.get(), name.c_str(), 0) == 0) ++removed;
+  }
+  return removed;
 }
 
 FileResult FlushFileSystem(const std::filesystem::path& path) {

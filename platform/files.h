@@ -53,17 +53,20 @@ bool DirectoryExists(const std::filesystem::path& path);  // a directory, or a l
 // destination's name only when complete and flushed: the delivered name
 // always holds either the old file or the whole new one. Holes of sparse
 // files stay holes. A failed copy leaves no temporary file behind; a copy
-// killed midway can leave one (".<name>.corvane-XXXXXX").
+// killed midway can leave one (".<name>.corvane-XXXXXX"), which
+// RemoveStaleTemporaries clears later: while a temporary is written or
+// staged, its writer holds an flock on it.
 FileResult CopyFileReplacing(const std::filesystem::path& source, const std::filesystem::path& destination);
 
 // The same copy in two steps, so that many files can be made durable with
 // one flush: StageCopy writes the temporary file (not flushed); after
 // FlushFileSystem, Commit gives it the destination's name. A staged copy
-// that is dropped uncommitted removes its temporary file.
+// that is dropped uncommitted removes its temporary file. It keeps the
+// temporary open and locked until then.
 class StagedCopy {
  public:
   StagedCopy() = default;
-  StagedCopy(std::string temp, std::filesystem::path destination);
+  StagedCopy(std::string temp, std::filesystem::path destination, int lock_fd = -1);
   StagedCopy(StagedCopy&& other) noexcept;
   StagedCopy& operator=(StagedCopy&& other) noexcept;
   StagedCopy(const StagedCopy&) = delete;
@@ -79,11 +82,23 @@ class StagedCopy {
 
  private:
   void Discard();
+  void Unlock();
   std::string temp_;
   std::filesystem::path destination_;
+  int lock_fd_ = -1;
 };
 FileResult StageCopy(const std::filesystem::path& source, const std::filesystem::path& destination,
                      StagedCopy& staged);
+// Removes from `dir` (not its subfolders) the temporary files our copies
+// and atomic writes leave when they are killed midway: regular files named
+// ".<name>.corvane-XXXXXX" whose flock can be taken, so that a live
+// writer's temporary, in this process or another, always stays. Returns how
+// many went; nothing is removed where the folder or its files cannot be
+// locked.
+std::size_t RemoveStaleTemporaries(const std::filesystem::path& dir);
+// Whether a file name has the form of those temporaries.
+bool IsCopyTemporaryName(std::string_view name);
+
 // Writes out everything pending on the file system that holds `path`.
 FileResult FlushFileSystem(const std::filesystem::path& path);
 
