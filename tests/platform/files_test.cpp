@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -393,6 +395,76 @@ TEST(StagedCopy, DeliveredOnlyWhenCommittedAndGoneWhenDropped) {
   EXPECT_FALSE(StageCopy(dir / "absent", dir / "x", missing).ok());
   EXPECT_FALSE(missing.staged());
   EXPECT_FALSE(FlushFileSystem(dir / "absent").ok());
+}
+
+TEST(RemoveStaleTemporaries, RemovesOnlyUnlockedTemporariesOfOurPattern) {
+  TempDir dir;
+  const std::vector<std::string> stale = {".a.txt.corvane-Ab12Cd", ".rapport final.doc.corvane-000000"};
+  // Names a user may have, and things that are not plain files.
+  const std::vector<std::string> kept_files = {".bashrc.Ab12Cd", "a.txt.corvane-Ab12Cd", ".a.corvane-Ab12C",
+                                               ".a.corvane-Ab12Cd7", ".corvane-Ab12Cd", ".a.txt.corvane-Ab_2Cd",
+                                               "plain.txt"};
+  for (const auto& n : stale) WriteAll(dir / n, "left by a killed copy");
+  for (const auto& n : kept_files) WriteAll(dir / n, "user");
+  fs::create_directory(dir / ".d.corvane-Ab12Cd");
+  fs::create_symlink(dir / "plain.txt", dir / ".l.corvane-Ab12Cd");
+  fs::create_directory(dir / "sub");
+  WriteAll(dir / "sub" / ".s.corvane-Ab12Cd", "another folder's");
+  // Two live writers: a staged copy of this process and a file some other
+  // writer holds locked.
+  WriteAll(dir / "src", "staged");
+  StagedCopy live;
+  ASSERT_TRUE(StageCopy(dir / "src", dir / "dst", live).ok());
+  WriteAll(dir / ".held.corvane-Zz99Zz", "locked");
+  int held = ::open((dir / ".held.corvane-Zz99Zz").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+  EXPECT_EQ(RemoveStaleTemporaries(dir.path()), stale.size());
+  for (const auto& n : stale) EXPECT_FALSE(fs::exists(dir / n)) << n;
+  for (const auto& n : kept_files) EXPECT_EQ(ReadAll(dir / n), "user") << n;
+  EXPECT_TRUE(fs::is_directory(dir / ".d.corvane-Ab12Cd"));
+  EXPECT_TRUE(fs::is_symlink(dir / ".l.corvane-Ab12Cd"));
+  EXPECT_TRUE(fs::exists(dir / "sub" / ".s.corvane-Ab12Cd")) << "subfolders are left to their own deliveries";
+  EXPECT_TRUE(fs::exists(dir / ".held.corvane-Zz99Zz"));
+  auto left = Leftovers(dir.path());
+  EXPECT_EQ(std::count_if(left.begin(), left.end(), [](const std::string& n) { return n.rfind(".dst.corvane-", 0) == 0; }),
+            1);
+  ASSERT_TRUE(live.Commit().ok()) << "a live staged copy survives and is delivered";
+  EXPECT_EQ(ReadAll(dir / "dst"), "staged");
+
+  // Once its holder is gone the held one is stale too.
+  ::close(held);
+  EXPECT_EQ(RemoveStaleTemporaries(dir.path()), 1u);
+  EXPECT_FALSE(fs::exists(dir / ".held.corvane-Zz99Zz"));
+  EXPECT_EQ(RemoveStaleTemporaries(dir / "missing"), 0u);
+}
+
+TEST(RemoveStaleTemporaries, AWriterInAnotherProcessKeepsItsTemporaryUntilItDies) {
+  TempDir dir;
+  WriteAll(dir / "big", Pattern(1 << 20));
+  fs::create_directories(dir / "out");
+  int pipe_fds[2];
+  ASSERT_EQ(::pipe(pipe_fds), 0);
+  int pid = test::ForkChild([&] {
+    StagedCopy staged;
+    if (!StageCopy(dir / "big", dir / "out" / "big", staged).ok()) return 1;
+    // Staged and locked: tell the parent, then wait to be killed.
+    if (::write(pipe_fds[1], "s", 1) != 1) return 2;
+    for (int i = 0; i < 600; ++i) ::sleep(1);
+    return 3;
+  });
+  char c = 0;
+  ASSERT_EQ(::read(pipe_fds[0], &c, 1), 1);
+  EXPECT_EQ(RemoveStaleTemporaries(dir / "out"), 0u) << "the living writer's temporary stays";
+  EXPECT_EQ(Leftovers(dir / "out").size(), 1u);
+  ::kill(pid, SIGKILL);
+  EXPECT_EQ(test::WaitChild(pid), -SIGKILL);
+  ::close(pipe_fds[0]);
+  ::close(pipe_fds[1]);
+  ASSERT_EQ(Leftovers(dir / "out").size(), 1u) << "the kill left its temporary";
+  EXPECT_EQ(RemoveStaleTemporaries(dir / "out"), 1u);
+  EXPECT_TRUE(Leftovers(dir / "out").empty());
 }
 
 }  // namespace
