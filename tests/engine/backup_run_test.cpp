@@ -455,5 +455,75 @@ TEST_F(EngineTest, KilledRunsLeaveNothingHalfDone) {
   EXPECT_EQ(Tree(dest).size(), 12u);
 }
 
+// Names of copy temporaries in a folder.
+std::vector<std::string> Temporaries(const fs::path& dir) {
+  std::vector<std::string> out;
+  for (const auto& name : Listing(dir))
+    if (platform::IsCopyTemporaryName(name)) out.push_back(name);
+  return out;
+}
+
+// A run killed while its copies are staged leaves their temporaries; the
+// next delivery into that folder clears them, but never the temporary of a
+// writer that is still alive.
+TEST_F(EngineTest, TemporariesOfAKilledRunAreClearedAndALiveWritersStay) {
+  for (int i = 0; i < 3; ++i) MakeFile("f" + std::to_string(i) + ".bin", std::string(32 << 20, static_cast<char>('a' + i)));
+  platform::Registry reg(dir / "reg2.ini");
+  FolderRegister folders(reg);
+  folders.Write("Docs", ini);
+  const std::string harness = CORVANE_BINARY_DIR "/run_folder";
+  std::vector<std::string> debris;
+  for (int round = 0; round < 5 && debris.empty(); ++round) {
+    fs::remove_all(dest);
+    fs::create_directories(dest);
+    int pid = ForkChild([&] {
+      ::execl(harness.c_str(), harness.c_str(), ini.c_str(), "Docs", logs.c_str(), install.c_str(),
+              (dir / "work").c_str(), static_cast<char*>(nullptr));
+      return 127;
+    });
+    // Killed as soon as a copy is under way (bounded: 20 s).
+    for (int i = 0; i < 20000 && Temporaries(dest).empty(); ++i) ::usleep(1000);
+    ::kill(pid, SIGKILL);
+    WaitChild(pid);
+    debris = Temporaries(dest);
+    platform::ClearIniCache();
+    ResetRunningMarks(folders, install);
+  }
+  ASSERT_FALSE(debris.empty()) << "no run was killed with a copy under way";
+
+  // Another writer, alive, has staged a copy into the same folder.
+  int pipe_fds[2];
+  ASSERT_EQ(::pipe(pipe_fds), 0);
+  WriteAll(dir / "live.src", "live");
+  int writer = ForkChild([&] {
+    platform::StagedCopy staged;
+    if (!platform::StageCopy(dir / "live.src", dest / "live.bin", staged).ok()) return 1;
+    if (::write(pipe_fds[1], "s", 1) != 1) return 2;
+    for (int i = 0; i < 600; ++i) ::sleep(1);
+    return 3;
+  });
+  char c = 0;
+  ASSERT_EQ(::read(pipe_fds[0], &c, 1), 1);
+  ::close(pipe_fds[0]);
+  ::close(pipe_fds[1]);
+
+  MakeFile("new.txt", "new");
+  auto d = RunBackup();
+  EXPECT_EQ(d->CodeErreur(), 0);
+  auto left = Temporaries(dest);
+  ASSERT_EQ(left.size(), 1u) << ::testing::PrintToString(left);
+  EXPECT_EQ(left[0].rfind(".live.bin.corvane-", 0), 0u);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(fs::file_size(dest / ("f" + std::to_string(i) + ".bin")), 32u << 20);
+  EXPECT_EQ(ReadAll(dest / "new.txt"), "new");
+
+  // Once that writer dies too, the next delivery clears its temporary.
+  ::kill(writer, SIGKILL);
+  EXPECT_EQ(WaitChild(writer), -SIGKILL);
+  MakeFile("newer.txt", "newer");
+  RunBackup();
+  EXPECT_TRUE(Temporaries(dest).empty());
+  EXPECT_EQ(ReadAll(dest / "newer.txt"), "newer");
+}
+
 }  // namespace
 }  // namespace corvane::test
