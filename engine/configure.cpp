@@ -46,7 +46,7 @@ void ConfigureBackupRun(TCustomDossier& d, const RegisteredFolder& folder, const
   d.SetCryptage(ReadSecret(s, "Cryptage"));
   d.SetNewFic(s.ReadBool(P, "NewFic", true));
   d.SetPlugInn(s.ReadString(P, "PlugInn", ""));
-  d.SetNbJoursValideZip(static_cast<std::int32_t>(s.ReadInteger(P, "NbJoursValideZip", 0)));
+  d.SetNbJoursValideZip(JoursValidite(s.ReadInteger(P, "NbJoursValideZip", 0)));
   d.SetSousRep(s.ReadBool(P, "SousRep", false));
   if (archive) d.SetPasswordZip(ReadSecret(s, "PasswordZip"));
   d.SetLimites(true);

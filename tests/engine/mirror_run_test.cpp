@@ -157,6 +157,21 @@ TEST_F(MirrorTest, JournalAndCalendarOfAMirror) {
   EXPECT_EQ(Settings().ReadString("PARAMS", "Encours", "unset"), "unset") << "the mirror leaves Encours alone";
 }
 
+TEST_F(MirrorTest, ARequestStopsTheListingAtItsFirstLook) {
+  std::vector<fs::path> orphans;
+  for (int i = 0; i < 4; ++i) orphans.push_back(Copy("o" + std::to_string(i) + ".txt", "01/01/2025 00:00:00"));
+  Settings().WriteString("PARAMS", "Suspension", "1");
+  auto d = RunMirror();
+  EXPECT_TRUE(d->Suspendu());
+  EXPECT_LE(d->FichiersMiroir().size(), 1u);
+  EXPECT_GE(std::count_if(orphans.begin(), orphans.end(), [](const fs::path& p) { return fs::exists(p); }), 3);
+  auto j = Journal();
+  EXPECT_EQ(std::find(j.begin(), j.end(), catalog.fin_cpt_fic), j.end()) << "the listing did not end normally";
+  ASSERT_GE(j.size(), 4u);
+  EXPECT_EQ(j[j.size() - 4], catalog.suspension);
+  EXPECT_EQ(Settings().ReadString("PARAMS", "Suspension", ""), "0");
+}
+
 struct RefusedCase {
   const char* label;
   std::vector<std::pair<std::string, std::string>> keys;
