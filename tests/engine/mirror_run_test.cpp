@@ -157,6 +157,27 @@ TEST_F(MirrorTest, JournalAndCalendarOfAMirror) {
   EXPECT_EQ(Settings().ReadString("PARAMS", "Encours", "unset"), "unset") << "the mirror leaves Encours alone";
 }
 
+// An origin folder that exists but cannot be listed (here a link that
+// leads to itself) tells nothing about its files: nothing at all is deleted.
+TEST_F(MirrorTest, AnOriginFolderThatCannotBeListedDeletesNothing) {
+  auto top = Copy("top.txt", "01/01/2025 00:00:00");
+  auto below = Copy("Loop/old.txt", "01/01/2025 00:00:00");
+  fs::create_symlink("Loop", origin / "Loop");
+  auto d = RunMirror();
+  EXPECT_TRUE(fs::exists(top));
+  EXPECT_TRUE(fs::exists(below));
+  EXPECT_TRUE(d->FichiersMiroir().empty());
+  EXPECT_EQ(d->CodeErreur(), 3);
+  auto j = Journal();
+  EXPECT_NE(std::find(j.begin(), j.end(), catalog.erreur_path), j.end()) << ::testing::PrintToString(j);
+
+  // Once the origin folder is gone, not unreadable, its copies are orphans.
+  fs::remove(origin / "Loop");
+  RunMirror();
+  EXPECT_FALSE(fs::exists(top));
+  EXPECT_FALSE(fs::exists(below));
+}
+
 TEST_F(MirrorTest, ARequestStopsTheListingAtItsFirstLook) {
   std::vector<fs::path> orphans;
   for (int i = 0; i < 4; ++i) orphans.push_back(Copy("o" + std::to_string(i) + ".txt", "01/01/2025 00:00:00"));
