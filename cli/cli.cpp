@@ -595,7 +595,7 @@ std::string_view MeaningKey(int code) {
   }
 }
 
-// Asks the running operation of a folder to stop, when it is still running.
+// Asks the folder's running operation to stop, as a suspension request.
 void RequestSuspension(const fs::path& settings_file) {
   FolderSettings(settings_file).Update([](platform::IniDocument& doc) {
     return doc.Set(kSectionParams, "Suspension", "1");
@@ -653,6 +653,13 @@ int Tool::Execute(const Parsed& p, RunKind kind) {
     done = true;
     cv.notify_all();
   });
+  sigset_t interrupts;
+  sigemptyset(&interrupts);
+  sigaddset(&interrupts, SIGINT);
+  sigaddset(&interrupts, SIGTERM);
+  sigaddset(&interrupts, SIGHUP);
+  // Before the thread exists, so that it inherits the mask.
+  if (ctx_.handle_interrupts) pthread_sigmask(SIG_BLOCK, &interrupts, nullptr);
   if (!TWorkerThread::Start(std::move(thread))) return Refuse("CliErreurOperation", f->name, kExitRunError);
 
   // An interrupt asks the run to stop as a suspension would, so that it
@@ -665,13 +672,8 @@ int Tool::Execute(const Parsed& p, RunKind kind) {
         break;
     }
     if (!ctx_.handle_interrupts) continue;
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
     timespec none{0, 0};
-    if (sigtimedwait(&set, nullptr, &none) > 0 && !interrupted) {
+    if (sigtimedwait(&interrupts, nullptr, &none) > 0 && !interrupted) {
       interrupted = true;
       RequestSuspension(settings_file);
     }

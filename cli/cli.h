@@ -30,8 +30,9 @@ struct Context {
   int in_fd = 0;                // standard input (secrets piped in)
   bool in_is_terminal = false;
   bool err_is_terminal = false;
-  // Interrupts (Ctrl-C) during a run become a suspension request; `main`
-  // blocks them in every thread before calling Run.
+  // Interrupts (Ctrl-C, SIGTERM, SIGHUP) during a run become a suspension
+  // request: the tool blocks them before the run's thread starts, so that
+  // only it takes them. Only for a process with no other thread.
   bool handle_interrupts = false;
 };
 

@@ -49,14 +49,16 @@ std::optional<std::string> ReadSecretTerminal(std::string_view prompt) {
   int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   termios saved{};
-  const bool has_attr = ::tcgetattr(fd, &saved) == 0;
-  if (!has_attr) {
+  if (::tcgetattr(fd, &saved) != 0) {
     ::close(fd);
     return std::nullopt;
   }
+  // Key by key, and without the terminal's signals: an interrupt typed now
+  // must not end the process with echo left off. It abandons the entry.
   termios quiet = saved;
-  quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-  quiet.c_lflag |= ICANON;
+  quiet.c_lflag &= static_cast<tcflag_t>(~(ECHO | ICANON | ISIG));
+  quiet.c_cc[VMIN] = 1;
+  quiet.c_cc[VTIME] = 0;
   (void)!::write(fd, prompt.data(), prompt.size());
   ::tcsetattr(fd, TCSAFLUSH, &quiet);
   std::string s;
@@ -65,11 +67,21 @@ std::optional<std::string> ReadSecretTerminal(std::string_view prompt) {
     char c;
     ssize_t n = ::read(fd, &c, 1);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
+    if (n <= 0 || c == saved.c_cc[VINTR] || c == saved.c_cc[VQUIT] || (c == saved.c_cc[VEOF] && s.empty())) {
       ok = false;
       break;
     }
-    if (n == 0 || c == '\n') break;
+    if (c == '\n' || c == '\r' || c == saved.c_cc[VEOF]) break;
+    if (c == saved.c_cc[VERASE] || c == '\b') {
+      // One character less, a whole UTF-8 sequence at a time.
+      while (!s.empty() && (static_cast<unsigned char>(s.back()) & 0xC0) == 0x80) s.pop_back();
+      if (!s.empty()) s.pop_back();
+      continue;
+    }
+    if (c == saved.c_cc[VKILL]) {
+      s.clear();
+      continue;
+    }
     s += c;
     if (s.size() > kMaxSecretBytes) {
       ok = false;
@@ -80,7 +92,6 @@ std::optional<std::string> ReadSecretTerminal(std::string_view prompt) {
   (void)!::write(fd, "\n", 1);
   ::close(fd);
   if (!ok) return std::nullopt;
-  DropLineEnd(s);
   return s;
 }
 

@@ -1,5 +1,4 @@
 // corvane: the suite's command-line tool.
-#include <signal.h>
 #include <unistd.h>
 
 #include <string>
@@ -12,15 +11,6 @@
 
 int main(int argc, char** argv) {
   using namespace corvane;
-  // Blocked here, before any thread exists, so that every thread inherits
-  // the mask and the tool takes interrupts itself: a run stops cleanly.
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-
   cli::Context ctx;
   ctx.paths = platform::ResolveProcessPaths();
   platform::Registry registry(ctx.paths.registry_store());

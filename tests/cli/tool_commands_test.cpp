@@ -178,6 +178,14 @@ TEST_F(TerminalTest, PasswordIsReadWithoutEcho) {
   EXPECT_EQ(ReadAll(dir / "secret.txt"), "contenu");
 }
 
+TEST_F(TerminalTest, InterruptAtThePromptAbandonsTheEntry) {
+  WriteAll(dir / "secret.txt", "contenu");
+  auto r = OnTerminal(Mess("Password") + " : ", "abc\x03", {"encrypt", (dir / "secret.txt").string()});
+  EXPECT_EQ(r.exit_code, 1) << r.out;
+  EXPECT_NE(r.out.find(Mess("CliPasDeTerminal")), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(dir / "secret.txt.ccv"));
+}
+
 TEST_F(TerminalTest, KeyOfAnEncryptedFolderIsAskedOnTheTerminal) {
   auto r = OnTerminal(Mess("CliClef") + " : ", "clef tapée",
                       {"create", "Sec", "--kind", "crypt", "--origin", origin.string(), "--destination",
