@@ -477,6 +477,10 @@ int Tool::Delete(const Parsed& p) {
   auto f = Find(p.positional[0]);
   if (!f) return Refuse("CliDossierInconnu", p.positional[0]);
   const fs::path file = SettingsPathOf(*f, ctx_.paths.install_dir);
+  // A running operation writes its status keys at its end and would bring
+  // back a file of nothing but those.
+  if (FolderSettings(file).ReadInteger(kSectionParams, "Encours", 0) == 1)
+    return Refuse("CliDejaEnCours", f->name, kExitAlreadyRunning);
   std::error_code ec;
   fs::remove(file, ec);
   if (ec) return Refuse("CliErreurEcriture", file.string(), kExitRunError);

@@ -193,9 +193,14 @@ class RunningFolderTest : public CliTest {
     CreateFolder("Big");
   }
 
+  // Started, and held once it has printed its journal's opening line.
   int StartHeld() {
     int pid = Start({"run", "Big", "--no-limits"}, out, err);
     EXPECT_TRUE(WaitRunning("Big"));
+    const std::string opening = Mess("Sauve");
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (ReadAll(out).find(opening) == std::string::npos && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ::kill(pid, SIGSTOP);
     return pid;
   }
@@ -203,6 +208,12 @@ class RunningFolderTest : public CliTest {
 
 TEST_F(RunningFolderTest, SecondRunWhileTheFirstRunsExitsThree) {
   int pid = StartHeld();
+  // Printed as the run adds them: the journal file is written only at its end.
+  EXPECT_EQ(ReadAll(out).rfind(Mess("Sauve"), 0), 0u);
+  EXPECT_TRUE(!fs::exists(logs) || Listing(logs).empty());
+  auto busy = Cli({"delete", "Big"});
+  EXPECT_EQ(busy.exit_code, 3);
+  EXPECT_TRUE(fs::exists(SettingsOf("Big")));
   auto second = Cli({"run", "Big"});
   ::kill(pid, SIGCONT);
   EXPECT_EQ(second.exit_code, 3) << second.err;
