@@ -59,8 +59,12 @@ std::optional<std::string> ReadSecretTerminal(std::string_view prompt) {
   quiet.c_lflag &= static_cast<tcflag_t>(~(ECHO | ICANON | ISIG));
   quiet.c_cc[VMIN] = 1;
   quiet.c_cc[VTIME] = 0;
+  // Quiet before the prompt shows: nothing typed after it may echo.
+  if (::tcsetattr(fd, TCSAFLUSH, &quiet) != 0) {
+    ::close(fd);
+    return std::nullopt;
+  }
   (void)!::write(fd, prompt.data(), prompt.size());
-  ::tcsetattr(fd, TCSAFLUSH, &quiet);
   std::string s;
   bool ok = true;
   for (;;) {

@@ -224,9 +224,14 @@ TEST_F(RunningFolderTest, SecondRunWhileTheFirstRunsExitsThree) {
 }
 
 TEST_F(RunningFolderTest, SuspendFromAnotherProcessStopsTheRunWithFour) {
+  CreateFolder("Idle");
   int pid = StartHeld();
   auto s = Cli({"suspend"});
   ::kill(pid, SIGCONT);
+  // Only running folders are asked: a request left in an idle one would
+  // stop its next run.
+  EXPECT_EQ(Param("Idle", "Suspension"), "<absent>");
+  EXPECT_EQ(s.err.find("Idle"), std::string::npos) << s.err;
   EXPECT_EQ(s.exit_code, 0) << s.err;
   EXPECT_NE(s.err.find(Mess("CliSuspensionDemandee") + "Big"), std::string::npos) << s.err;
   EXPECT_EQ(WaitChild(pid), 4) << ReadAll(err);
