@@ -28,6 +28,7 @@ struct CreateCase {
   std::map<std::string, std::string> expected;   // keys that differ from the defaults
   std::map<std::string, std::string> secrets;    // enciphered keys, in clear
 };
+void PrintTo(const CreateCase& c, std::ostream* os) { *os << c.label; }
 
 const std::vector<CreateCase>& CreateCases() {
   static const std::vector<CreateCase> cases = {
@@ -106,6 +107,7 @@ struct RefusalCase {
   std::vector<std::string> args;  // after "create"; @o and @d stand for origin and destination
   std::string key;                // message expected on standard error
 };
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.label; }
 
 class CreateRefusalTest : public CliTest, public ::testing::WithParamInterface<RefusalCase> {};
 

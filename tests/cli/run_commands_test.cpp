@@ -114,6 +114,7 @@ struct RunErrorCase {
   bool remove_destination;
   std::string expected;  // catalog key on standard error
 };
+void PrintTo(const RunErrorCase& c, std::ostream* os) { *os << c.label; }
 
 class RunErrorTest : public CliTest, public ::testing::WithParamInterface<RunErrorCase> {};
 

@@ -97,6 +97,7 @@ struct UsageCase {
   std::string key;    // the message
   std::string usage;  // the usage shown after it
 };
+void PrintTo(const UsageCase& c, std::ostream* os) { *os << c.label; }
 
 class UsageTest : public CliTest, public ::testing::WithParamInterface<UsageCase> {};
 
