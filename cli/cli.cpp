@@ -402,7 +402,8 @@ int Tool::Create(const Parsed& p) {
   }
   if (p.Value("every") && p.Value("at")) return Usage({"CliOptionsExclusives", "--every --at"}, help);
   if (p.Value("day") && !p.Value("at")) return Usage({"CliOptionRequiert", "--day --at"}, help);
-  if (!integer("every", 0, kDelaiSauveMax, def.delai_sauve)) return bad("every");
+  // A period of 0 is never due, and its immediate runs may select nothing.
+  if (!integer("every", 1, kDelaiSauveMax, def.delai_sauve)) return bad("every");
   if (p.Value("at")) {
     def.type_delai = 1;
     if (!clock("at", def.heure_sauve)) return bad("at");

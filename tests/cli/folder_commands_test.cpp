@@ -143,6 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
         {"LevelOutOfRange", {"New", "--origin", "@o", "--destination", "@d", "--level", "10"}, "CliValeurIncorrecte"},
         {"ValidityNotInTheList", {"New", "--origin", "@o", "--destination", "@d", "--validity", "11"},
          "CliValeurIncorrecte"},
+        {"NeverDue", {"New", "--origin", "@o", "--destination", "@d", "--every", "0"}, "CliValeurIncorrecte"},
         {"BadTime", {"New", "--origin", "@o", "--destination", "@d", "--at", "25:00"}, "CliValeurIncorrecte"},
         {"DayOutOfRange", {"New", "--origin", "@o", "--destination", "@d", "--at", "10:00", "--day", "29"},
          "CliValeurIncorrecte"},
