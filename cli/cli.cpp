@@ -1,15 +1,12 @@
 #include "cli/cli.h"
 
 #include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
+#include <cctype>
 #include <charconv>
 #include <condition_variable>
 #include <cstdlib>
-#include <ctime>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -455,6 +452,11 @@ int Tool::Create(const Parsed& p) {
   normalise(def.origine);
   if (def.type_desti != kTypeDestiFtp) normalise(def.destination);
 
+  // Every other check first: nobody types a key for a folder refused anyway.
+  // The key's own check is the last of them.
+  if (const FolderCheck early = CheckFolder(def, true, folders_, ctx_.paths.settings_dir);
+      early != FolderCheck::Ok && early != FolderCheck::ErreurCryptkey)
+    return Refuse(CatalogKeyOf(early), "");
   UsageError secret_error;
   auto key = Secret(p, "key-file", def.NeedsKey(), "CliClef", secret_error);
   if (!key) return Refuse(secret_error.key, secret_error.detail);

@@ -197,6 +197,15 @@ TEST_F(TerminalTest, KeyOfAnEncryptedFolderIsAskedOnTheTerminal) {
   EXPECT_TRUE(FolderRegister(reg).Contains("Sec"));
 }
 
+TEST_F(TerminalTest, NoKeyIsAskedForAFolderRefusedAnyway) {
+  CreateFolder("Sec");
+  auto r = OnTerminal("", "", {"create", "sec", "--kind", "crypt", "--origin", origin.string(), "--destination",
+                               dest.string()});
+  EXPECT_EQ(r.exit_code, 1) << r.out;
+  EXPECT_NE(r.out.find(Mess("ErreurNomDossier")), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(Mess("CliClef")), std::string::npos) << r.out;
+}
+
 TEST_F(TerminalTest, RunShowsProgressOfFilesAndBytes) {
   WriteOrigin("a.txt", "12345");
   WriteOrigin("b.txt", "1234567");
