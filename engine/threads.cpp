@@ -10,12 +10,24 @@ TWorkerThread::TWorkerThread(std::unique_ptr<TCustomDossier> dossier)
     : dossier_(std::move(dossier)), fichier_ini_(dossier_ ? dossier_->FichierIni() : std::filesystem::path()) {}
 
 void TWorkerThread::Execute() {
+  RunOutcome outcome;
   try {
     Run(*dossier_);
   } catch (const std::exception& e) {
+    outcome.failure = e.what();
     dossier_->TermineApresErreur(e.what());
   } catch (...) {
+    outcome.failure = "unknown error";
     dossier_->TermineApresErreur("unknown error");
+  }
+  if (outcome_) {
+    try {
+      outcome.code_erreur = dossier_->CodeErreur();
+      outcome.deja_en_cours = dossier_->DejaEnCours();
+      outcome.suspendu = dossier_->Suspendu();
+      outcome_(outcome);
+    } catch (...) {
+    }
   }
   dossier_.reset();
   if (done_) {

@@ -6,10 +6,19 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "engine/custom_dossier.h"
 
 namespace corvane {
+
+// How a run ended, taken from its folder object just before it is freed.
+struct RunOutcome {
+  int code_erreur = 0;
+  bool deja_en_cours = false;
+  bool suspendu = false;
+  std::string failure;  // what ended the run by an error; empty otherwise
+};
 
 class TWorkerThread {
  public:
@@ -26,6 +35,9 @@ class TWorkerThread {
   // just before the thread frees itself (tests and the command line wait on
   // it). Must not throw.
   void OnFinished(std::function<void()> done) { done_ = std::move(done); }
+  // Called on the worker thread with the run's outcome, after its clean-up
+  // and before OnFinished's callback. Must not throw.
+  void OnOutcome(std::function<void(const RunOutcome&)> outcome) { outcome_ = std::move(outcome); }
 
   // Starts the thread at idle priority; it frees itself when it ends.
   // Returns false (and frees it) when no thread could be started.
@@ -41,6 +53,7 @@ class TWorkerThread {
   std::unique_ptr<TCustomDossier> dossier_;
   std::filesystem::path fichier_ini_;
   std::function<void()> done_;
+  std::function<void(const RunOutcome&)> outcome_;
 };
 
 // The backup run of a backup folder.
