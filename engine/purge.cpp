@@ -149,8 +149,12 @@ void TCustomDossier::LanceEffaceArchives() {
   } else {
     VerifieChemin(origine_);
     VerifieChemin(destination_);
+    // The listing starts afresh, but a destination that cannot be reached
+    // stays the run's outcome: callers must not read it as a purge done.
+    const int destination_code = code_erreur_;
     LocalArchiveSource source(destination_, Local(destination_));
     EffaceArchives(source);
+    if (code_erreur_ == kErreurAucune) code_erreur_ = destination_code;
   }
 
   AjouteLigne("");

@@ -227,7 +227,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(NothingCase{"permanent", {{"NbJoursValideZip", "0"}}, 0, nullptr},
                       NothingCase{"backup_folder", {{"TypeSauve", "1"}}, 0, nullptr},
                       NothingCase{"ftp_destination", {{"TypeDesti", "2"}}, 10038, "ErreurFtp"},
-                      NothingCase{"missing_destination", {{"Destination", "/nonexistent/dest"}}, 0, "ErreurPath"}),
+                      NothingCase{"missing_destination", {{"Destination", "/nonexistent/dest"}}, kErreurChemin, "ErreurPath"}),
     [](const auto& tp) { return std::string(tp.param.label); });
 
 }  // namespace
