@@ -26,6 +26,8 @@ def main():
     ap.add_argument("--password", default="secret")
     ap.add_argument("--total-line", action="store_true",
                     help="listings begin with a summary line 'total 0'")
+    ap.add_argument("--extra-line", action="append", default=[],
+                    help="a line added at the end of every listing")
     ap.add_argument("--refuse-stor", action="append", default=[],
                     help="STOR of this name is always refused")
     ap.add_argument("--refuse-stor-once", action="append", default=[],
@@ -49,6 +51,8 @@ def main():
             if args.total_line:
                 yield b"total 0\r\n"
             yield from super().format_list(basedir, listing, ignore_err)
+            for line in args.extra_line:
+                yield (line + "\r\n").encode("utf-8")
 
     class Handler(FTPHandler):
         abstracted_fs = FS
@@ -83,9 +87,9 @@ def main():
                 state["stors"] += 1
                 drop = state["stors"] == args.drop_after_stor
             if drop:
-                # After the 226 has gone out, as a server dropping an idle
-                # connection would.
-                self.ioloop.call_later(0.05, self.close)
+                # Once the 226 has gone out and the data channel is done,
+                # as a server dropping an idle connection would.
+                self.ioloop.call_later(0.01, self.close)
 
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
