@@ -251,6 +251,25 @@ TEST_F(FtpRunTest, ConnectionFailuresReportErreurFtpAndChangeNothing) {
   EXPECT_FALSE(fs::exists(ftproot / "sauve"));
 }
 
+TEST_F(FtpRunTest, AFolderThatCanBeNeitherEnteredNorCreatedFailsItsFilesOnly) {
+  StartServer();
+  MakeFile("a.txt", "a");
+  MakeFile("Sub/c.txt", "c");
+  MakeFile("Sub/d.txt", "d");
+  Remote("sauve/Sub", "a file where the folder should be");
+  auto d = RunBackup();
+  EXPECT_EQ(d->CodeErreur(), 0);
+  EXPECT_EQ(Tree(ftproot), (std::vector<std::string>{"sauve/Sub", "sauve/a.txt"}))
+      << "never uploaded into the folder above";
+  auto j = TodaysJournal();
+  for (const char* rel : {"Sub/c.txt", "Sub/d.txt"}) {
+    auto line = std::find(j.begin(), j.end(), (origin / rel).string());
+    ASSERT_NE(line, j.end()) << rel;
+    EXPECT_EQ(*(line - 1), catalog.Text("EchecTransfert")) << rel;
+  }
+  EXPECT_EQ(Settings().ReadString("PARAMS", "LastSave", ""), "01/01/2001 00:00:00");
+}
+
 // Stands for the compression step: delivers a copy named name.zip, and
 // before the file "b.txt" waits (bounded) until the server has dropped the
 // copy phase's connection, so that the next upload meets a dead connection.
