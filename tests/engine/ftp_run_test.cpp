@@ -117,6 +117,7 @@ struct ListingCase {
   std::vector<std::string> listed;    // FichiersFTP, sorted
   std::vector<std::string> selected;  // relative to the origin
   bool read_access_error;
+  friend void PrintTo(const ListingCase& c, std::ostream* os) { *os << c.label; }
 };
 
 class FtpListingTest : public FtpRunTest, public ::testing::WithParamInterface<ListingCase> {};
@@ -178,6 +179,7 @@ struct RetryCase {
   const char* label;
   const char* option;
   bool delivered;
+  friend void PrintTo(const RetryCase& c, std::ostream* os) { *os << c.label; }
 };
 
 class FtpRetryTest : public FtpRunTest, public ::testing::WithParamInterface<RetryCase> {};
