@@ -212,6 +212,7 @@ std::filesystem::path TCustomDossier::CheminDestination(std::string_view scan_di
 }
 
 bool TCustomDossier::ExisteDestination(const std::filesystem::path& candidate) const {
+  if (ftp_) return fichiers_ftp_index_.count(CheminFTP(candidate.string())) != 0;
   return !candidate.empty() && platform::FileExists(candidate);
 }
 
@@ -341,6 +342,10 @@ bool FlushBatch(const std::vector<const platform::StagedCopy*>& copies) {
 }  // namespace
 
 void TCustomDossier::CopieFichiers() {
+  if (ftp_) {
+    CopieFichiersFTP();
+    return;
+  }
   AfficheEtat("Corv_2", "Copie");
   bool every_file_delivered = true;
   struct Pending {
@@ -435,11 +440,11 @@ void TCustomDossier::LanceSauvegarde() {
   VerifieChemin(origine_);
   if (!ftp_ && code_erreur_ == kErreurAucune) VerifieChemin(destination_);
   if (ftp_ && code_erreur_ == kErreurAucune) {
-    // FTP destinations are delivered by the FTP client, which this build
-    // does not have: report it as a failed connection rather than pretend.
-    AjouteLigne(Text("ErreurFtp"));
-    AjouteLigne("");
-    code_erreur_ = kErreurConnexionFtp;
+    ListeFTP();
+    if (code_erreur_ != kErreurAucune) {
+      AjouteLigne(Text("ErreurFtp"));
+      AjouteLigne("");
+    }
   }
   selection_.clear();
   if (code_erreur_ == kErreurAucune) {

@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/journal.h"
@@ -18,6 +20,7 @@
 #include "platform/ini_file.h"
 #include "platform/network.h"
 #include "support/folder_settings.h"
+#include "support/ftp_client.h"
 #include "support/message_catalog.h"
 
 namespace corvane {
@@ -194,6 +197,49 @@ class TCustomDossier {
   // Where a path text is read and written (network paths resolved).
   std::filesystem::path Local(std::string_view path_text) const;
 
+  // ---- FTP destination (engine/ftp.cpp)
+  // The host text before the first "/" of the destination ("host" or
+  // "host:port").
+  std::string HoteFTP() const;
+  // A path text in its server form: backslashes turned into "/", what
+  // follows the first "/"; empty (the server's root) when there is none.
+  static std::string CheminFTP(std::string_view text);
+  // A connected and logged-in client for the folder's server; null when the
+  // host text is not a host or the connection or login failed.
+  std::unique_ptr<ftp::Client> ConnexionFTP() const;
+  // The copy phase's connection (ClientFTP): opened, false when that failed;
+  // closed (QUIT) and released.
+  bool OuvreClientFTP();
+  void FermeClientFTP();
+  ftp::Client* ClientFTP() const { return client_ftp_.get(); }
+  // Fills FichiersFTP from the destination tree; CodeErreur 10038 when the
+  // server cannot be reached or the walk breaks.
+  void ListeFTP();
+  const std::vector<std::string>& FichiersFTP() const { return fichiers_ftp_; }
+  // Uploads `file` as `name` into the remote folder of the origin's
+  // subfolder `folder_part` ("" for the origin itself, "Sub/Deeper" below
+  // it) over ClientFTP, retried once over a new connection. False, with an
+  // "EchecTransfert" line, when both attempts failed.
+  bool EnvoieFTP(const std::filesystem::path& file, const std::string& name, std::string_view folder_part);
+  // Moves ClientFTP to the remote folder `dir`, creating what is missing;
+  // nothing is sent while it is already there. Throws ftp::Error when the
+  // folder can be neither entered nor created.
+  void ChangeRepFTP(std::string_view dir);
+  const std::string& RepFTPCourant() const { return rep_ftp_courant_; }
+  // Rules on one line of a detailed listing.
+  static bool EstRepertoireFTP(std::string_view line);
+  static std::string NomFichierFTP(std::string_view line);  // empty: not a name
+  bool DroitLectureFTP(std::string_view line);              // adds "ErreurReadAccess" when refused
+  // For the purge: the names of the files in the destination folder itself,
+  // over a connection of their own; nothing, with CodeErreur 10038, when
+  // the connection failed (an absent folder has no files).
+  std::optional<std::vector<std::string>> ListeNomsFTP();
+  // Deletes the file `name` of the destination folder over a connection of
+  // its own. False, with CodeErreur 10038, when the connection failed; a
+  // refused deletion is not an error.
+  bool EffaceFichierFTP(const std::string& name);
+  void CopieFichiersFTP();
+
  private:
   const std::string& Text(std::string_view key) const;
   platform::DateTime Now() const;
@@ -207,6 +253,7 @@ class TCustomDossier {
   void EffaceArchives(ArchiveSource& source);
 
   FolderSettings Settings() const { return FolderSettings(fichier_ini_); }
+  bool ListeRepertoireFTP(ftp::Client& client, const std::string& path);
 
   EngineServices services_;
 
@@ -252,6 +299,10 @@ class TCustomDossier {
   std::vector<std::string> archives_invalides_;
   // Which run's block the calendar gets, also when the run ends by an error.
   enum class Bloc { Sauvegarde, Miroir, Purge } bloc_ = Bloc::Sauvegarde;
+  std::string rep_ftp_courant_;
+  std::unique_ptr<ftp::Client> client_ftp_;
+  std::vector<std::string> fichiers_ftp_;
+  std::unordered_set<std::string> fichiers_ftp_index_;  // the same, for lookups
 };
 
 }  // namespace corvane
