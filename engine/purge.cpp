@@ -58,6 +58,37 @@ class LocalArchiveSource final : public ArchiveSource {
   std::filesystem::path dest_local_;
 };
 
+// An FTP destination folder: its names come from one listing over a
+// connection of its own, each deletion over another, and an archive's age is
+// read from the stamp in its name (servers give no reliable times).
+class FtpArchiveSource final : public ArchiveSource {
+ public:
+  explicit FtpArchiveSource(TCustomDossier& dossier) : dossier_(dossier) {}
+
+  bool Liste(std::string_view motif, const std::function<bool()>& stop, std::vector<ArchiveEntry>& out) override {
+    auto names = dossier_.ListeNomsFTP();
+    if (!names) return false;
+    const std::string_view extension = motif.substr(1);
+    for (auto& name : *names) {
+      if (!EndsWith(name, extension)) continue;
+      auto stamp = DateArchive(name, dossier_.Nom(), extension);
+      if (!stamp) continue;
+      out.push_back({std::move(name), *stamp});
+      if (stop()) break;
+    }
+    return true;
+  }
+
+  platform::DateTime Reference(platform::DateTime now) const override { return now; }
+
+  std::string Entree(const std::string& name) const override { return name; }
+
+  void Efface(const std::string& entree) override { dossier_.EffaceFichierFTP(entree); }
+
+ private:
+  TCustomDossier& dossier_;
+};
+
 }  // namespace
 
 std::string_view MotifArchives(bool crypte) { return crypte ? "*.zip.ccv" : "*.zip"; }
@@ -141,11 +172,8 @@ void TCustomDossier::LanceEffaceArchives() {
   if (journal_) journal_file_.Open(debut_, Text("DelZip"));
 
   if (ftp_) {
-    // FTP destinations are listed and purged through the FTP client, which
-    // this build does not have: report a failed connection and delete
-    // nothing.
-    AjouteLigne(Text("ErreurFtp"));
-    code_erreur_ = kErreurConnexionFtp;
+    FtpArchiveSource source(*this);
+    EffaceArchives(source);
   } else {
     VerifieChemin(origine_);
     VerifieChemin(destination_);

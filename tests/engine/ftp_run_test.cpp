@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine_fixture.h"
+#include "engine/configure.h"
 #include "ftp/ftp_server.h"
 #include "support/stored_secret.h"
 
@@ -349,6 +350,56 @@ TEST_F(FtpRunTest, PurgeListsTheDestinationFolderAndDeletesOneFileOverItsOwnConn
   EXPECT_EQ(refused->CodeErreur(), kErreurConnexionFtp);
   EXPECT_FALSE(Configure()->EffaceFichierFTP("Docs_2024_03_15_1430.zip"));
   EXPECT_TRUE(fs::exists(ftproot / "sauve/Docs_2024_03_15_1430.zip"));
+}
+
+TEST_F(FtpRunTest, PurgeAgesServerArchivesByTheirStampAndDeletesOnlyThisFoldersOwn) {
+  StartServer();
+  FolderSettings s = Settings();
+  s.WriteInteger("PARAMS", "TypeSauve", 4);
+  s.WriteInteger("PARAMS", "NbJoursValideZip", 3);
+  // The server's own times say nothing: every file is written now.
+  for (const char* n : {"Docs_2026_06_06_1459.zip", "Docs_2026_06_07_1501.zip", "Doc_2026_01_01_0000.zip",
+                        "Docs_2026_13_01_0000.zip", "Docs_2026_01_01_0000.zip.ccv", "old_Docs_2026_01_01_0000.zip",
+                        "notes.txt"})
+    Remote(std::string("sauve/") + n, n);
+  Remote("sauve/Sub/Docs_2020_01_01_0000.zip", "in a subfolder");
+
+  platform::FixedClock clock{*platform::ParseDateTime("10/06/2026 15:00:00")};
+  auto sv = Services();
+  sv.clock = &clock;
+  const int sessions = server->Sessions();
+  auto d = std::make_unique<TCustomDossier>(sv);
+  ConfigurePurgeRun(*d, {"Docs", ini.string()}, ini);
+  d->LanceEffaceArchives();
+
+  EXPECT_EQ(d->CodeErreur(), 0);
+  EXPECT_EQ(d->ArchivesInvalides(), (std::vector<std::string>{"Docs_2026_06_06_1459.zip"}))
+      << "more than three days by its stamp; the other folder's, the unreadable, the encrypted and the "
+         "subfolder's stay";
+  EXPECT_FALSE(fs::exists(ftproot / "sauve/Docs_2026_06_06_1459.zip"));
+  EXPECT_EQ(Tree(ftproot).size(), 7u);
+  EXPECT_EQ(server->Sessions(), sessions + 2) << "one listing, one connection per deleted archive";
+  EXPECT_EQ(Session(sessions + 2), Login({"CWD /", "CWD sauve", "DELE Docs_2026_06_06_1459.zip"}));
+  auto journal = SplitLines(ReadAll(JournalPath(logs, "2026_06_10", "Docs")));
+  EXPECT_NE(std::find(journal.begin(), journal.end(), "Docs_2026_06_06_1459.zip"), journal.end());
+
+  // An encrypting archive folder purges only its containers.
+  s.WriteInteger("PARAMS", "TypeSauve", 5);
+  auto e = std::make_unique<TCustomDossier>(sv);
+  ConfigurePurgeRun(*e, {"Docs", ini.string()}, ini);
+  e->LanceEffaceArchives();
+  EXPECT_EQ(e->ArchivesInvalides(), (std::vector<std::string>{"Docs_2026_01_01_0000.zip.ccv"}));
+  EXPECT_FALSE(fs::exists(ftproot / "sauve/Docs_2026_01_01_0000.zip.ccv"));
+
+  // A refused login deletes nothing and says so.
+  s.WriteString("PARAMS", "FTPPass", EncryptSetting("wrong"));
+  s.WriteInteger("PARAMS", "NbJoursValideZip", 1);
+  auto refused = std::make_unique<TCustomDossier>(sv);
+  ConfigurePurgeRun(*refused, {"Docs", ini.string()}, ini);
+  refused->LanceEffaceArchives();
+  EXPECT_EQ(refused->CodeErreur(), kErreurConnexionFtp);
+  EXPECT_TRUE(refused->ArchivesInvalides().empty());
+  EXPECT_EQ(Tree(ftproot).size(), 6u);
 }
 
 // ---------------------------------------------------------------- line rules
