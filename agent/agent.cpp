@@ -114,9 +114,8 @@ bool Agent::Start() {
   window_->SetScheduler(scheduler_.get());
   window_->StartTimer(setup_.tick_ms);
 
-  if (setup_.with_icon) {
-    window_->AddIcon();
-  } else {
+  if (setup_.with_icon) window_->AddIcon();
+  if (!setup_.with_icon || !setup_.notification_area) {
     *setup_.err << "corvane-agent: no notification area here; running without an icon" << std::endl;
   }
 

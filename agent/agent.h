@@ -32,7 +32,10 @@ struct AgentSetup {
   OperationStarter* starter = nullptr;
   std::string locale_language_name;  // "Français (France)"
   int tick_ms = kSchedulerPeriodMs;
-  bool with_icon = true;  // false: no notification area to show it in
+  bool with_icon = true;  // false: no display to show an icon on
+  // False when the desktop has no notification area yet: the icon is made
+  // all the same and appears if one comes (a panel started after us).
+  bool notification_area = true;
   std::ostream* err = nullptr;
 };
 

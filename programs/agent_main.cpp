@@ -43,7 +43,6 @@ int main(int argc, char** argv) {
   // Without any display the agent still schedules: Qt's offscreen platform
   // stands in for the desktop.
   if (!Set("QT_QPA_PLATFORM") && !Set("DISPLAY") && !Set("WAYLAND_DISPLAY")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  int code = 0;
   {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
@@ -67,10 +66,11 @@ int main(int argc, char** argv) {
     setup.runner = &runner;
     setup.locale_language_name = platform::LocaleLanguageName(platform::ProcessEnvironment());
     setup.tick_ms = TickPeriod();
-    setup.with_icon = !headless && QSystemTrayIcon::isSystemTrayAvailable();
+    setup.with_icon = !headless;
+    setup.notification_area = QSystemTrayIcon::isSystemTrayAvailable();
     setup.err = &std::cerr;
     agent::Agent agent(setup);
-    code = agent.Run();
+    const int code = agent.Run();
     std::fflush(nullptr);
     // Operations still running end with the process: leave now, before
     // anything they use is destroyed under them.

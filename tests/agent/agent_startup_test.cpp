@@ -128,16 +128,28 @@ TEST_F(AgentStartup, NoSocketMeansErreurSysAndNoTimer) {
 
 TEST_F(AgentStartup, WithoutANotificationAreaItSaysSoOnceAndStillSchedules) {
   bench.AddFolder("Docs", {{"TypeDelai", "0"}, {"DelaiSauve", "1"}});
-  AgentSetup s = MakeSetup();
-  s.with_icon = false;
-  Agent agent(s);
-  ASSERT_TRUE(agent.Start());
-  EXPECT_EQ(agent.Window()->TrayIcon(), nullptr);
-  for (int i = 0; i < 300 && starter.calls.size() < 2; ++i) QTest::qWait(10);
-  EXPECT_GE(starter.calls.size(), 2u);
-  const std::string said = err.str();
-  EXPECT_NE(said.find("without an icon"), std::string::npos) << said;
-  EXPECT_EQ(said.find("without an icon"), said.rfind("without an icon"));
+  struct Case {
+    bool display;
+    bool notification_area;
+    bool icon_made;
+    bool says;
+  };
+  for (const Case c : {Case{false, false, false, true}, Case{true, false, true, true}, Case{true, true, true, false}}) {
+    SCOPED_TRACE(testing::Message() << "display " << c.display << ", notification area " << c.notification_area);
+    err.str("");
+    starter.calls.clear();
+    AgentSetup s = MakeSetup();
+    s.with_icon = c.display;
+    s.notification_area = c.notification_area;
+    Agent agent(s);
+    ASSERT_TRUE(agent.Start());
+    EXPECT_EQ(agent.Window()->TrayIcon() != nullptr, c.icon_made);
+    for (int i = 0; i < 300 && starter.calls.size() < 2; ++i) QTest::qWait(10);
+    EXPECT_GE(starter.calls.size(), 2u) << "the scheduler runs in every case";
+    const std::string said = err.str();
+    EXPECT_EQ(said.find("without an icon") != std::string::npos, c.says) << said;
+    EXPECT_EQ(said.find("without an icon"), said.rfind("without an icon")) << "said once";
+  }
 }
 
 TEST_F(AgentStartup, LanguageFromTheConsoleElseFromTheLocale) {
