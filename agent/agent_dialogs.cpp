@@ -1,5 +1,7 @@
 #include "agent/agent_dialogs.h"
 
+#include <algorithm>
+
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -45,13 +47,14 @@ QMessageBox::StandardButton ModalRunner::Message(std::string_view text, std::str
   return clicked ? box.standardButton(clicked) : QMessageBox::NoButton;
 }
 
-TPasswordDialog::TPasswordDialog(QWidget* parent) : QDialog(parent) {
+TPasswordDialog::TPasswordDialog(int max_length, QWidget* parent)
+    : QDialog(parent), max_length_(std::max(max_length, kMaxLength)) {
   setObjectName(QStringLiteral("DIALOG_PASSWORD_FR"));
   setWindowTitle(QStringLiteral("Corvane2 : mot de passe"));
   edit_ = new QLineEdit(this);
   edit_->setObjectName(QStringLiteral("EditPassword"));
   edit_->setEchoMode(QLineEdit::Password);
-  edit_->setMaxLength(kMaxLength);
+  edit_->setMaxLength(max_length_);
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
   ok->setObjectName(QStringLiteral("ButtonOK"));
   ok->setDefault(true);
@@ -64,7 +67,7 @@ TPasswordDialog::TPasswordDialog(QWidget* parent) : QDialog(parent) {
   layout->addWidget(edit_);
   layout->addLayout(buttons);
   connect(ok, &QPushButton::clicked, this, [this] {
-    typed_ = edit_->text().left(kMaxLength);
+    typed_ = edit_->text().left(max_length_);
     accept();
   });
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);

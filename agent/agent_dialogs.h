@@ -45,17 +45,18 @@ class ModalRunner {
   std::deque<Answer> answers_;
 };
 
-// "Corvane2 : mot de passe": a hidden edit box of 24 characters at most,
-// "OK" and "Annuler".
+// "Corvane2 : mot de passe": a hidden edit box of 24 characters at most
+// (more only when the password to type is longer), "OK" and "Annuler".
 class TPasswordDialog final : public QDialog {
  public:
   static constexpr int kMaxLength = 24;
-  explicit TPasswordDialog(QWidget* parent = nullptr);
-  // What was typed when OK closed the dialog (at most 24 characters).
+  explicit TPasswordDialog(int max_length = kMaxLength, QWidget* parent = nullptr);
+  // What was typed when OK closed the dialog (at most max_length characters).
   const QString& Typed() const { return typed_; }
 
  private:
   QLineEdit* edit_;
+  int max_length_;
   QString typed_;
 };
 

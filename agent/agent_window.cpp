@@ -111,13 +111,18 @@ void TAgentWindow::AddIcon() {
 }
 
 void TAgentWindow::BuildTrayMenu(QMenu& menu) {
+  // The previous build's folder submenus go with it.
+  const QList<QMenu*> previous = menu.findChildren<QMenu*>(Qt::FindDirectChildrenOnly);
   menu.clear();
+  qDeleteAll(previous);
   const MessageCatalog& c = *ctx_.catalog;
   auto add = [this](QMenu& into, const std::string& text, int id) {
     QAction* a = into.addAction(Q(text));
     a->setData(id);
     a->setObjectName(QStringLiteral("Command_%1").arg(id));
-    connect(a, &QAction::triggered, this, [this, id] { OnCommand(id); });
+    // Queued: a command may open a box whose event loop rebuilds this menu,
+    // which deletes the very action still emitting.
+    connect(a, &QAction::triggered, this, [this, id] { OnCommand(id); }, Qt::QueuedConnection);
   };
   // The folders, the last one of the register first.
   std::vector<RegisteredFolder> folders;
@@ -217,7 +222,9 @@ void TAgentWindow::QuitAgent() {
     case QuitPassword::State::Set:
       break;
   }
-  TPasswordDialog dialog;
+  // The console sets passwords of any length: one longer than the box's
+  // 24 characters must still be typeable, or quitting would be impossible.
+  TPasswordDialog dialog(static_cast<int>(Q(password_.text).size()));
   if (ctx_.runner->Run(dialog) != QDialog::Accepted) return;
   if (dialog.Typed().toStdString() == password_.text) {
     Destroy();

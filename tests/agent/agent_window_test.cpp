@@ -126,6 +126,14 @@ class AgentWindowTest : public ::testing::Test {
     return out;
   }
 
+  // Chooses a menu item as a user would; the command runs from the event loop.
+  void Trigger(int id) {
+    QAction* a = Command(id);
+    ASSERT_NE(a, nullptr) << "no menu item " << id;
+    a->trigger();
+    QCoreApplication::processEvents();
+  }
+
   QAction* Command(int id) {
     for (QAction* a : window->Menu()->findChildren<QAction*>()) {
       if (a->objectName() == QStringLiteral("Command_%1").arg(id)) return a;
@@ -160,6 +168,7 @@ TEST_F(AgentWindowTest, MenuListsFoldersLastFirstAboveTheFixedCommands) {
   emit window->Menu()->aboutToShow();
   EXPECT_EQ(Describe(*window->Menu()).size(), 11u);
   EXPECT_EQ(Describe(*window->Menu()).front(), D + " C > [" + J + " #117; " + I + " #115; ]");
+  EXPECT_EQ(window->Menu()->findChildren<QMenu*>().size(), 2) << "the previous submenus are gone";
 }
 
 TEST_F(AgentWindowTest, ImmediateRunUsesTheMenuDefaultsAndLeavesTheCounter) {
@@ -168,8 +177,8 @@ TEST_F(AgentWindowTest, ImmediateRunUsesTheMenuDefaultsAndLeavesTheCounter) {
   FolderSettings(bench.install / "Self.ini").WriteString(kSectionParams, "TypeSauve", "0");
   bench.registry.WriteText(platform::RegRoot::CurrentUser, kRegisterKey, "Self", "Self");
   Make();
-  Command(112 + 3)->trigger();
-  Command(112 + 6)->trigger();
+  Trigger(112 + 3);
+  Trigger(112 + 6);
   ASSERT_EQ(starter.calls.size(), 2u);
   EXPECT_EQ(starter.calls[0], (StartCall{"B", b, RunKind::Save, RunCaller::AgentTray}));
   EXPECT_EQ(starter.calls[1], (StartCall{"Self", bench.install / "Self.ini", RunKind::Save, RunCaller::AgentTray}));
@@ -188,7 +197,7 @@ TEST_F(AgentWindowTest, JournalCommandLooksForTheFileOfTheDayItRunsIn) {
   WriteAll(JournalPath(logs, "2024_03_18", "Docs"), "old\r\n");
   clock.Set(Local(2024, 3, 19, 0, 0, 30));
   runner.QueueAnswer(Click(QMessageBox::Ok, &boxes));
-  Command(114)->trigger();
+  Trigger(114);
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, catalog.no_journal);
   EXPECT_EQ(boxes[0].caption, "Corvane 3");
@@ -197,7 +206,7 @@ TEST_F(AgentWindowTest, JournalCommandLooksForTheFileOfTheDayItRunsIn) {
 
   const fs::path today = JournalPath(logs, "2024_03_19", "Docs");
   WriteAll(today, "new\r\n");
-  Command(114)->trigger();
+  Trigger(114);
   EXPECT_EQ(platform.opened, std::vector<fs::path>{today});
   EXPECT_EQ(boxes.size(), 1u);
 }
@@ -225,7 +234,7 @@ TEST_P(QuitAgentCases, AsksThenChecksThePassword) {
   runner.QueueAnswer(Click(c.confirm, &boxes));
   if (c.typed) runner.QueueAnswer(Type(QString::fromUtf8(c.typed), c.button, &dialogs));
   if (c.wrong_password_box) runner.QueueAnswer(Click(QMessageBox::Ok, &boxes));
-  Command(agent::kCmdStop)->trigger();
+  Trigger(agent::kCmdStop);
 
   ASSERT_GE(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].caption, "Corvane_3");
@@ -248,6 +257,7 @@ TEST_P(QuitAgentCases, AsksThenChecksThePassword) {
 const QuitPassword kNone{};
 const QuitPassword kSecret{QuitPassword::State::Set, "s3cr\xc3\xa9t"};
 const QuitPassword k24{QuitPassword::State::Set, "abcdefghijklmnopqrstuvwx"};
+const QuitPassword k30{QuitPassword::State::Set, "abcdefghijklmnopqrstuvwxyz0123"};
 const QuitPassword kUnreadable{QuitPassword::State::Unreadable, ""};
 
 INSTANTIATE_TEST_SUITE_P(
@@ -261,6 +271,9 @@ INSTANTIATE_TEST_SUITE_P(
         QuitCase{"DialogCancelled", kSecret, QMessageBox::Ok, "s3cr\xc3\xa9t", "ButtonAnnuler", false, false},
         QuitCase{"ConfirmationCancelled", kSecret, QMessageBox::Cancel, nullptr, nullptr, false, false},
         QuitCase{"TypingStopsAt24", k24, QMessageBox::Ok, "abcdefghijklmnopqrstuvwxyz", "ButtonOK", true, false},
+        QuitCase{"LongerPasswordCanBeTyped", k30, QMessageBox::Ok, "abcdefghijklmnopqrstuvwxyz0123", "ButtonOK", true,
+                 false},
+        QuitCase{"LongerPasswordCut", k30, QMessageBox::Ok, "abcdefghijklmnopqrstuvwx", "ButtonOK", false, true},
         QuitCase{"UnreadablePasswordRefuses", kUnreadable, QMessageBox::Ok, nullptr, nullptr, false, true}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
@@ -297,7 +310,7 @@ TEST_F(AgentWindowTest, SuspendAsksOnlyRunningFoldersToStop) {
   const fs::path missing = bench.dir / "Missing.ini";
   FolderRegister(bench.registry).Write("Missing", missing);
   Make();
-  Command(agent::kCmdStopSauve)->trigger();
+  Trigger(agent::kCmdStopSauve);
   EXPECT_EQ(bench.Key(running, "Suspension"), "1");
   EXPECT_EQ(bench.Key(idle, "Suspension"), "<absent>");
   EXPECT_FALSE(fs::exists(missing));
@@ -308,13 +321,13 @@ TEST_F(AgentWindowTest, ConsoleBesideTheAgentAndHelpFromTheInstallation) {
   emit window->TrayIcon()->activated(QSystemTrayIcon::DoubleClick);
   emit window->TrayIcon()->activated(QSystemTrayIcon::DoubleClick);
   emit window->TrayIcon()->activated(QSystemTrayIcon::Trigger);
-  Command(agent::kCmdShow)->trigger();
+  Trigger(agent::kCmdShow);
   EXPECT_EQ(platform.started, std::vector<fs::path>(3, bench.dir / "bin" / "corvane-admin"));
-  Command(agent::kCmdAide)->trigger();
+  Trigger(agent::kCmdAide);
   EXPECT_TRUE(platform.opened.empty()) << "no help file: nothing to open";
   WriteAll(bench.install / "corvane3pro.hlp", "help");
-  Command(agent::kCmdAide)->trigger();
-  Command(agent::kCmdEsc)->trigger();
+  Trigger(agent::kCmdAide);
+  Trigger(agent::kCmdEsc);
   EXPECT_EQ(platform.opened, std::vector<fs::path>{bench.install / "corvane3pro.hlp"});
   EXPECT_FALSE(window->QuitRequested());
 }
