@@ -37,7 +37,7 @@ esac
 build="${2:?build folder}"
 agent="$build/programs/corvane-agent"
 console="$build/programs/corvane-admin"
-log="$build/corvane-agent.log"
+log="${CORVANE3_AGENT_LOG:-$build/corvane-agent.log}"
 [ -x "$agent" ] || { echo "$agent is not built" >&2; exit 1; }
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then

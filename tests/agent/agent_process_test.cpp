@@ -17,6 +17,7 @@
 #include "platform/registry.h"
 #include "support/folder_register.h"
 #include "support/folder_settings.h"
+#include "util/process.h"
 #include "util/temp_dir.h"
 
 namespace corvane::test {
@@ -99,6 +100,12 @@ class AgentProcessTest : public ::testing::Test {
     fs::create_directories(dir / "config" / "corvane3");
     fs::copy_file(fs::path(CORVANE_SOURCE_DIR) / "lang" / "Français.lge", install / "Français.lge");
     registry = std::make_unique<platform::Registry>(dir / "config" / "corvane3" / "registry.ini");
+  }
+
+  // An agent a failed test left running (started by the script, so not our
+  // child) is asked to end.
+  void TearDown() override {
+    if (Connectable()) SendDestroy();
   }
 
   std::vector<std::string> Environment() {
@@ -247,6 +254,37 @@ TEST_F(AgentProcessTest, FailingFolderLeavesTheAgentAndTheNextFoldersRunning) {
   EXPECT_TRUE(journal);
   (void)good;
   Destroy(*agent);
+}
+
+// What `make run` and `make stop` do, on a machine without a display.
+TEST_F(AgentProcessTest, RunScriptStartsTheAgentHeadlessAndStopEndsIt) {
+  const std::string script = std::string(CORVANE_SOURCE_DIR) + "/tools/run-suite.sh";
+  const std::string build = fs::path(CORVANE_AGENT).parent_path().parent_path().string();
+  std::vector<std::string> env = {"/usr/bin/env", "-i"};
+  for (const std::string& e : Environment()) env.push_back(e);
+  env.push_back("CORVANE3_AGENT_LOG=" + (dir / "agent.log").string());
+  auto command = [&](std::vector<std::string> args) {
+    std::vector<std::string> argv = env;
+    argv.push_back("/bin/sh");
+    argv.push_back(script);
+    for (auto& a : args) argv.push_back(std::move(a));
+    return RunCommand(argv, {}, std::chrono::seconds(60));
+  };
+  const CommandResult first = command({"run", build});
+  ASSERT_EQ(first.exit_code, 0) << first.output;
+  EXPECT_NE(first.output.find("corvane-agent started headless"), std::string::npos) << first.output;
+  EXPECT_NE(first.output.find("console (corvane-admin) is not built yet"), std::string::npos) << first.output;
+  ASSERT_TRUE(WaitFor([&] { return Connectable(); }, 30s)) << ReadAll(dir / "agent.log");
+
+  const CommandResult again = command({"run", build});
+  EXPECT_NE(again.output.find("did not stay up"), std::string::npos) << again.output;
+  EXPECT_NE(again.output.find("Corvane 3 est déjà en cours d'exécution"), std::string::npos) << again.output;
+
+  const CommandResult stopped = command({"stop"});
+  EXPECT_NE(stopped.output.find("Asked the agent to end."), std::string::npos) << stopped.output;
+  EXPECT_TRUE(WaitFor([&] { return !Connectable(); }, 20s)) << "the agent still answers";
+  const CommandResult none = command({"stop"});
+  EXPECT_NE(none.output.find("No agent is running."), std::string::npos) << none.output;
 }
 
 }  // namespace
