@@ -129,9 +129,9 @@ bool Agent::Start() {
   }
   RegisterFileTypes(registry, paths.install_dir);
 
-  const int delai_cal = RegReadInteger(registry, RegRoot::CurrentUser, kLanguageRegistryKey, "DelaiCal",
+  const int delai_cal = RegReadInteger(registry, RegRoot::CurrentUser, kOptionsKey, "DelaiCal",
                                        kDefaultDelaiCal);
-  const int delai_jcv = RegReadInteger(registry, RegRoot::CurrentUser, kLanguageRegistryKey, "DelaiJcv",
+  const int delai_jcv = RegReadInteger(registry, RegRoot::CurrentUser, kOptionsKey, "DelaiJcv",
                                        kDefaultDelaiJcv);
   PurgeOldLogs(paths.logs_dir, setup_.clock->Now(), delai_cal, delai_jcv);
   return true;

@@ -26,7 +26,7 @@ constexpr qsizetype kMaxRequest = 64;
 
 QuitPassword ReadQuitPassword(platform::Registry& registry) {
   const std::string stored =
-      RegReadString(registry, platform::RegRoot::CurrentUser, kLanguageRegistryKey, "Password");
+      RegReadString(registry, platform::RegRoot::CurrentUser, kOptionsKey, "Password");
   QuitPassword q;
   if (stored.empty()) return q;
   try {
@@ -180,8 +180,10 @@ void TAgentWindow::FolderCommand(int id) {
   if (i >= folders.size()) return;
   const RegisteredFolder folder = folders[i];
   if (kind == 0) {
+    // A folder whose settings file is gone has nothing to run, and its run
+    // would create a stray file just to mark itself running.
     const std::filesystem::path path = scheduler_->SettingsFile(folder);
-    if (!path.empty()) scheduler_->StartFolderRun(folder, path, RunCaller::AgentTray);
+    if (!path.empty() && FolderSettings(path).Exists()) scheduler_->StartFolderRun(folder, path, RunCaller::AgentTray);
   } else if (kind == 2) {
     const std::filesystem::path journal =
         JournalPath(ctx_.paths.logs_dir, DateJour(ctx_.clock->Now()), folder.name);

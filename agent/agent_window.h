@@ -34,6 +34,8 @@ inline constexpr int kCmdStopSauve = 109;
 inline constexpr int kCmdFolderBase = 112;
 
 inline constexpr int kSchedulerPeriodMs = 60000;
+// The global options the console's options window writes.
+inline constexpr std::string_view kOptionsKey = "Software\\Corvane3\\inc";
 // The caption of the quit boxes (the window class's name, unlike the
 // catalog's caption of the other boxes).
 inline constexpr std::string_view kQuitCaption = "Corvane_3";

@@ -183,11 +183,16 @@ TEST_F(AgentWindowTest, ImmediateRunUsesTheMenuDefaultsAndLeavesTheCounter) {
   EXPECT_EQ(starter.calls[0], (StartCall{"B", b, RunKind::Save, RunCaller::AgentTray}));
   EXPECT_EQ(starter.calls[1], (StartCall{"Self", bench.install / "Self.ini", RunKind::Save, RunCaller::AgentTray}));
   EXPECT_EQ(bench.Key(b, "Compteur"), "3");
-  // The unused identifier of each folder and a folder gone since the menu
-  // was built do nothing.
+  // The unused identifier of each folder, a folder gone since the menu was
+  // built and one whose settings file is missing do nothing.
+  const fs::path gone = bench.dir / "Gone.ini";
+  FolderRegister(bench.registry).Write("Gone", gone);
+  emit window->Menu()->aboutToShow();
   window->OnCommand(113 + 3);
   window->OnCommand(112 + 3 * 40);
+  Trigger(112 + 3 * 3);
   EXPECT_EQ(starter.calls.size(), 2u);
+  EXPECT_FALSE(fs::exists(gone));
 }
 
 TEST_F(AgentWindowTest, JournalCommandLooksForTheFileOfTheDayItRunsIn) {
