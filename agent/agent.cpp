@@ -89,7 +89,7 @@ bool Agent::Start() {
   context.language = language_;
   context.platform = setup_.platform;
   context.runner = setup_.runner;
-  window_ = std::make_unique<TAgentWindow>(context, ReadQuitPassword(registry));
+  window_ = std::make_unique<TAgentWindow>(context, QuitPassword{});
   if (!window_->Listen()) {
     window_.reset();
     setup_.runner->Message(catalog_.erreur_sys, catalog_.caption, QMessageBox::Critical, QMessageBox::Ok);
@@ -118,6 +118,8 @@ bool Agent::Start() {
   if (!setup_.with_icon || !setup_.notification_area) {
     *setup_.err << "corvane-agent: no notification area here; running without an icon" << std::endl;
   }
+
+  window_->SetQuitPassword(ReadQuitPassword(registry));
 
   std::error_code ec;
   std::filesystem::create_directories(paths.logs_dir, ec);  // a failure only means no journals

@@ -72,6 +72,7 @@ class TAgentWindow final : public QObject, public StatusDisplay {
   ~TAgentWindow() override;
 
   void SetScheduler(Scheduler* scheduler) { scheduler_ = scheduler; }
+  void SetQuitPassword(QuitPassword password) { password_ = std::move(password); }
 
   // The window's stand-in: listens on the control socket. False when it
   // cannot (the start-up then shows "ErreurSys").

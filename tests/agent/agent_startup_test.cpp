@@ -169,6 +169,28 @@ TEST_F(AgentStartup, LanguageFromTheConsoleElseFromTheLocale) {
   EXPECT_NE(agent.Catalog().file.filename().string().find("English"), std::string::npos);
 }
 
+// A damaged stored password still lets the agent start, but never lets the
+// menu quit as if there were none.
+TEST_F(AgentStartup, UnreadableStoredPasswordRefusesTheMenuQuit) {
+  bench.registry.WriteText(RegRoot::CurrentUser, "Software\\Corvane3\\inc", "Password", "abc");
+  Agent agent(MakeSetup());
+  ASSERT_TRUE(agent.Start());
+  std::vector<std::string> texts;
+  auto ok = [&](QDialog& d) {
+    auto* box = qobject_cast<QMessageBox*>(&d);
+    ASSERT_NE(box, nullptr);
+    texts.push_back(box->text().toStdString());
+    box->button(QMessageBox::Ok)->click();
+  };
+  runner.QueueAnswer(ok);
+  runner.QueueAnswer(ok);
+  agent.Window()->QuitAgent();
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(texts[1], agent.Catalog().erreur_pass);
+  EXPECT_FALSE(agent.Window()->QuitRequested());
+  EXPECT_NE(agent.Window()->TrayIcon(), nullptr);
+}
+
 TEST(PurgeOldLogs, DeletesByAgeFromTodaysMidnight) {
   TempDir dir;
   const platform::DateTime now = Local(2024, 3, 18, 15, 20);

@@ -386,5 +386,15 @@ TEST_F(AgentWindowTest, DestroyRequestOnTheSocketEndsWithoutQuestion) {
   EXPECT_EQ(window->TrayIcon(), nullptr);
 }
 
+// The request the console's complete stop will send.
+TEST_F(AgentWindowTest, DestroyRequestOfTheLibraryReachesTheAgent) {
+  Make();
+  EXPECT_FALSE(agent::SendDestroyRequest(platform.ControlSocketName(), 500)) << "nobody listens yet";
+  ASSERT_TRUE(window->Listen());
+  ASSERT_TRUE(agent::SendDestroyRequest(platform.ControlSocketName()));
+  for (int i = 0; i < 300 && !window->QuitRequested(); ++i) QTest::qWait(10);
+  EXPECT_TRUE(window->QuitRequested());
+}
+
 }  // namespace
 }  // namespace corvane::test
