@@ -237,7 +237,7 @@ TEST_F(AgentProcessTest, FailingFolderLeavesTheAgentAndTheNextFoldersRunning) {
   // A settings path that is a folder: every read fails, every write fails.
   fs::create_directories(dir / "Folder.ini");
   FolderRegister(*registry).Write("Folder", dir / "Folder.ini");
-  const fs::path good = AddFolder("Good", good_origin, good_dest);
+  AddFolder("Good", good_origin, good_dest);
 
   auto agent = Start();
   ASSERT_TRUE(WaitFor([&] { return fs::exists(good_dest / "one.txt") || !agent->Running(); }, 60s))
@@ -252,7 +252,6 @@ TEST_F(AgentProcessTest, FailingFolderLeavesTheAgentAndTheNextFoldersRunning) {
   bool journal = false;
   for (const auto& e : fs::directory_iterator(logs)) journal |= e.path().filename().string().find("Broken") != std::string::npos;
   EXPECT_TRUE(journal);
-  (void)good;
   Destroy(*agent);
 }
 
