@@ -5,7 +5,7 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 
-.PHONY: all deps build test sanitize bench fuzz run clean
+.PHONY: all deps build test sanitize bench fuzz run stop clean
 
 all: build
 
@@ -37,9 +37,13 @@ fuzz: deps
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	fuzz/run-all.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
+# The agent in the background (tray, or headless without a display), then
+# the console when it is built.
 run: build
-	@echo "No program of the suite is built yet: the agent, the console and the archive"
-	@echo "manager arrive with their own work. 'make test' builds and tests the libraries."
+	@tools/run-suite.sh run $(BUILD)
+
+stop:
+	@tools/run-suite.sh stop
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
