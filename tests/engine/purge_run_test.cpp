@@ -226,7 +226,7 @@ INSTANTIATE_TEST_SUITE_P(
     Table, PurgeDeletesNothing,
     ::testing::Values(NothingCase{"permanent", {{"NbJoursValideZip", "0"}}, 0, nullptr},
                       NothingCase{"backup_folder", {{"TypeSauve", "1"}}, 0, nullptr},
-                      NothingCase{"ftp_destination", {{"TypeDesti", "2"}}, 10038, "ErreurFtp"},
+                      NothingCase{"ftp_unreachable", {{"TypeDesti", "2"}}, 10038, nullptr},
                       NothingCase{"missing_destination", {{"Destination", "/nonexistent/dest"}}, kErreurChemin, "ErreurPath"}),
     [](const auto& tp) { return std::string(tp.param.label); });
 
