@@ -148,6 +148,11 @@ void KeyForContainer(TCast128& cipher, std::string_view password,
 fs::path EncryptFileToContainer(const fs::path& source, std::string_view password) {
   fs::path target = source;
   target += kContainerExtension;
+  EncryptFileToContainer(source, password, target);
+  return target;
+}
+
+void EncryptFileToContainer(const fs::path& source, std::string_view password, const fs::path& target) {
   platform::UniqueFd in = OpenInput(source);
 
   TCast128 cipher;  // wipes itself if we leave early
@@ -166,7 +171,6 @@ fs::path EncryptFileToContainer(const fs::path& source, std::string_view passwor
   }
   cipher.Wipe();
   out.Commit();
-  return target;
 }
 
 DecryptResult DecryptContainerToFile(const fs::path& container, const fs::path& destination,
