@@ -1,9 +1,18 @@
 #include "engine/custom_dossier.h"
 
-#include <algorithm>
-#include <stdexcept>
+#include <stdlib.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <stdexcept>
+#include <system_error>
+
+#include "platform/dynamic_library.h"
 #include "platform/ini_file.h"
+#include "support/container.h"
+#include "support/zip_archive.h"
 
 namespace corvane {
 namespace {
@@ -38,6 +47,37 @@ bool DocBool(const platform::IniDocument& doc, std::string_view section, std::st
 std::string_view ExtensionOf(std::string_view name) {
   auto dot = name.rfind('.');
   return dot == std::string_view::npos ? std::string_view() : name.substr(dot);
+}
+
+// Runs a clean-up when the scope ends, also when it ends by an exception.
+template <class F>
+class ScopeExit {
+ public:
+  explicit ScopeExit(F f) : f_(std::move(f)) {}
+  ~ScopeExit() { f_(); }
+  ScopeExit(const ScopeExit&) = delete;
+  ScopeExit& operator=(const ScopeExit&) = delete;
+
+ private:
+  F f_;
+};
+
+// "_2024_03_15_1430": the minute an archive was made, local time.
+std::string ArchiveStamp(platform::DateTime t) {
+  std::time_t tt = std::chrono::system_clock::to_time_t(t);
+  std::tm tm{};
+  localtime_r(&tt, &tm);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "_%d_%02d_%02d_%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+                tm.tm_min);
+  return buf;
+}
+
+// A file the archive can still read: scans and archiving are apart in
+// time, and one file gone meanwhile must not cost the whole archive.
+bool StillReadable(const std::filesystem::path& p) {
+  auto info = platform::GetFileInfo(p);
+  return info && info->is_regular && ::access(p.c_str(), R_OK) == 0;
 }
 
 platform::DateTime DefaultLastSave() {
@@ -294,22 +334,134 @@ void TCustomDossier::CreeArborescence(const std::filesystem::path& dir) {
   if (platform::CreateDirectories(dir).ok()) last_created_dir_ = dir;
 }
 
-bool TCustomDossier::TraiteFichier(const FichierSelectionne& f, const std::string& dest_dir_text,
-                                   platform::StagedCopy& staged) {
-  if (TesteSuspension()) return true;  // not processed: it waits for the next run
+const std::filesystem::path& TCustomDossier::DossierTravail() {
+  if (!run_work_dir_.empty()) return run_work_dir_;
+  std::filesystem::path root =
+      services_.work_dir.empty() ? std::filesystem::temp_directory_path() / "corvane3" : services_.work_dir;
+  if (auto r = platform::CreateDirectories(root); !r.ok()) throw std::runtime_error(r.message);
+  // Unique per run: two runs of one folder, or of two folders of one name,
+  // never share an intermediate file.
+  std::string templ = (root / "run-XXXXXX").string();
+  if (!::mkdtemp(templ.data()))
+    throw std::system_error(errno, std::generic_category(), "cannot create a work folder in " + root.string());
+  run_work_dir_ = templ;
+  return run_work_dir_;
+}
+
+void TCustomDossier::RetireDossierTravail() noexcept {
+  if (run_work_dir_.empty()) return;
+  std::error_code ec;
+  std::filesystem::remove_all(run_work_dir_, ec);
+  run_work_dir_.clear();
+}
+
+std::optional<std::filesystem::path> TCustomDossier::EtapePlugIn(const std::filesystem::path& f) {
+  using SignatureFn = const char*();
+  using EntreeFn = const char*(const char*);
+  dll_plug_inn_.clear();
+  std::string result;
+  for (const auto& file : platform::ListLibraries(services_.program_dir)) {
+    // Loaded and unloaded for every file: a plug-in replaced between two
+    // files is the new one at the next file.
+    auto lib = platform::DynamicLibrary::Load(file);
+    if (!lib) continue;
+    auto* signature = lib->Function<SignatureFn>("Signature");
+    if (!signature) continue;
+    std::string sig;
+    try {
+      const char* text = signature();
+      if (!text) continue;
+      sig = text;  // copied before the library goes
+    } catch (...) {
+      continue;
+    }
+    if (sig != plug_inn_) continue;
+    dll_plug_inn_ = file.filename().string();
+    if (auto* entree = lib->Function<EntreeFn>("Entree")) {
+      try {
+        if (const char* text = entree(f.c_str())) result = text;
+      } catch (...) {
+      }
+    }
+  }
+  // The extension becomes part of the delivered name: one that names a
+  // folder would write outside the destination folder.
+  if (result.empty() || result.find('/') != std::string::npos) return std::nullopt;
+  std::filesystem::path derived = f;
+  derived += "." + result;
+  return derived;
+}
+
+bool TCustomDossier::CrypteFichier(const std::filesystem::path& f, const std::filesystem::path& container) {
+  if (TesteSuspension()) return false;
+  EncryptFileToContainer(f, cryptage_, container);
+  return true;
+}
+
+Traitement TCustomDossier::TraiteFichier(const FichierSelectionne& f, const std::string& dest_dir_text,
+                                         platform::StagedCopy& staged, std::vector<std::string>& lignes) {
+  if (TesteSuspension()) return Traitement::Suspendu;
   std::filesystem::path file = f.local;
   std::string name = std::filesystem::path(f.chemin).filename().string();
-  if (avec_plug_inn_ || compresse_ || crypte_) {
-    if (!services_.steps) return false;
+  if (services_.steps) {
     auto prepared = services_.steps->Prepare(*this, f.local, services_.work_dir);
-    if (!prepared) return false;
-    for (const auto& line : prepared->journal) AjouteLigne(line);
+    if (!prepared) return Traitement::Echec;
+    for (auto& line : prepared->journal) lignes.push_back(std::move(line));
     file = prepared->file;
     name = prepared->delivered_name;
+  } else if (avec_plug_inn_ || compresse_ || crypte_) {
+    std::optional<std::filesystem::path> derived;
+    if (avec_plug_inn_) {
+      derived = EtapePlugIn(f.local);
+      if (!derived) return Traitement::Ignore;
+      lignes.push_back(plug_inn_);
+      name = derived->filename().string();
+      file = *derived;
+    }
+    // Intermediate files live in the run's own folder under the names the
+    // destination gets; the origin is only read.
+    std::vector<std::filesystem::path> intermediates;
+    ScopeExit remove_intermediates([&] {
+      std::error_code ec;
+      for (const auto& p : intermediates) std::filesystem::remove(p, ec);
+    });
+    try {
+      if (compresse_) {
+        auto zip = DossierTravail() / (name + ".zip");
+        intermediates.push_back(zip);
+        std::error_code ec;
+        std::filesystem::remove(zip, ec);  // the component adds to an archive already there
+        AddFilesToZip(zip, {file}, {taux_zip_, true, password_zip_});
+        file = zip;
+        name += ".zip";
+      }
+      if (crypte_) {
+        auto container = DossierTravail() / (name + std::string(kContainerExtension));
+        intermediates.push_back(container);
+        if (!CrypteFichier(file, container)) return Traitement::Suspendu;
+        file = container;
+        name += kContainerExtension;
+      }
+    } catch (const std::exception&) {
+      // A file that cannot be zipped or encrypted is not delivered; the run
+      // goes on with the others.
+      return Traitement::Echec;
+    }
+    auto target = Local(dest_dir_text + name);
+    if (target.empty()) return Traitement::Echec;
+    // The staged copy holds its own bytes: the intermediates can go now.
+    const bool ok = platform::StageCopy(file, target, staged).ok();
+    // The derived file is the plug-in's; once zipped or encrypted it has
+    // served its purpose.
+    if (derived && (compresse_ || crypte_)) {
+      std::error_code ec;
+      std::filesystem::remove(*derived, ec);
+    }
+    return ok ? Traitement::Pret : Traitement::Echec;
   }
   auto target = Local(dest_dir_text + name);
-  if (target.empty()) return false;
-  return platform::StageCopy(file, target, staged).ok();
+  if (target.empty()) return Traitement::Echec;
+  return platform::StageCopy(file, target, staged).ok() ? Traitement::Pret : Traitement::Echec;
 }
 
 namespace {
@@ -336,8 +488,9 @@ void TCustomDossier::CopieFichiers() {
   bool every_file_delivered = true;
   struct Pending {
     const FichierSelectionne* file;
-    bool prepared;
+    Traitement outcome;
     platform::StagedCopy copy;
+    std::vector<std::string> lignes;
   };
   std::vector<Pending> batch;
   std::uint64_t batch_bytes = 0;
@@ -350,8 +503,10 @@ void TCustomDossier::CopieFichiers() {
     const bool flushed = FlushBatch(staged);
     for (std::size_t i = 0; i < batch.size(); ++i) {
       Pending& p = batch[i];
-      const bool ok = p.prepared && p.copy.staged() && flushed && p.copy.Commit().ok();
+      const bool skipped = p.outcome == Traitement::Ignore;
+      const bool ok = skipped || (p.outcome == Traitement::Pret && p.copy.staged() && flushed && p.copy.Commit().ok());
       if (stopped && i + 1 == batch.size()) break;
+      for (const auto& line : p.lignes) AjouteLigne(line);
       if (!ok) {
         AjouteLigne(Text("EchecTransfert"));
         every_file_delivered = false;
@@ -364,8 +519,8 @@ void TCustomDossier::CopieFichiers() {
   for (const auto& f : selection_) {
     const std::string dest_dir = RepertoireDestination(f.repertoire);
     CreeArborescence(Local(dest_dir));
-    Pending p{&f, false, {}};
-    p.prepared = TraiteFichier(f, dest_dir, p.copy);
+    Pending p{&f, Traitement::Echec, {}, {}};
+    p.outcome = TraiteFichier(f, dest_dir, p.copy, p.lignes);
     batch.push_back(std::move(p));
     batch_bytes += f.taille;
     if (TesteSuspension()) {
@@ -403,6 +558,7 @@ void TCustomDossier::LanceSauvegarde() {
     return;
   }
   started_ = true;
+  ScopeExit work_folder([this] { RetireDossierTravail(); });
   debut_ = Now();
   transfert_ = debut_;
   calendar_stamp_ = DateJour(debut_);
@@ -432,6 +588,106 @@ void TCustomDossier::LanceSauvegarde() {
   ReleaseStatusKeys();
   WriteCalendarBlock(Now());
   started_ = false;
+}
+
+// The archive run: the backup run's skeleton, with one archive of every
+// selected file as its delivery.
+void TCustomDossier::LanceArchivage() {
+  code_erreur_ = kErreurAucune;
+  if (!TakeEncours()) {
+    deja_en_cours_ = true;
+    return;
+  }
+  started_ = true;
+  ScopeExit work_folder([this] { RetireDossierTravail(); });
+  debut_ = Now();
+  transfert_ = debut_;
+  calendar_stamp_ = DateJour(debut_);
+  suspendu_ = false;
+  volume_selectionne_ = 0;
+  journal_file_ = RunJournal(services_.logs_dir, nom_, services_.journal_sink);
+  if (journal_) journal_file_.Open(debut_, Text("Sauve"));
+
+  VerifieChemin(origine_);
+  if (!ftp_ && code_erreur_ == kErreurAucune) VerifieChemin(destination_);
+  // ---- FTP destination of the archive run: its listing, and in
+  // CreeArchive the connection and the upload, belong here. This build has
+  // no FTP client, so the destination is reported unreachable, as the
+  // backup run does.
+  if (ftp_ && code_erreur_ == kErreurAucune) {
+    AjouteLigne(Text("ErreurFtp"));
+    AjouteLigne("");
+    code_erreur_ = kErreurConnexionFtp;
+  }
+  // ----
+  selection_.clear();
+  if (code_erreur_ == kErreurAucune) {
+    scan_start_ = Now();
+    ScanOrigine();
+  }
+  transfert_ = Now();
+  if (code_erreur_ == kErreurAucune && !selection_.empty() && !suspendu_) CreeArchive();
+  if (journal_) journal_file_.Close(Now(), suspendu_, Text("Suspension"), Text("FinJournal"));
+  AfficheEtat("Corv_1", "Veille");
+  ReleaseStatusKeys();
+  WriteCalendarBlock(Now());
+  started_ = false;
+}
+
+void TCustomDossier::CreeArchive() {
+  const std::string name = nom_ + ArchiveStamp(Now()) + ".zip";
+  AfficheEtat("Corv_2", "Copie");
+  auto failed = [&](const std::string& what) {
+    AjouteLigne(Text("EchecTransfert"));
+    AjouteLigne(what);
+  };
+  // Files gone since the scan are left out, each with its line, rather
+  // than failing the whole archive; LastSave then stays for them.
+  bool every_file = true;
+  std::vector<std::filesystem::path> files;
+  files.reserve(selection_.size());
+  for (const auto& f : selection_) {
+    if (StillReadable(f.local)) {
+      files.push_back(f.local);
+    } else {
+      failed(f.chemin);
+      every_file = false;
+    }
+  }
+  // Built in the run's own folder: a file of the origin that bears the
+  // archive's name is never touched.
+  std::filesystem::path archive = DossierTravail() / name;
+  std::string delivered = name;
+  try {
+    if (files.empty()) throw ZipError("no file left to archive");
+    AddFilesToZip(archive, files, {taux_zip_, true, password_zip_});
+    if (crypte_) {
+      std::filesystem::path container = archive;
+      container += kContainerExtension;
+      const bool written = CrypteFichier(archive, container);
+      std::error_code ec;
+      std::filesystem::remove(archive, ec);
+      if (!written) return;  // suspended: nothing delivered, LastSave stays
+      archive = container;
+      delivered += kContainerExtension;
+    }
+  } catch (const std::exception&) {
+    code_erreur_ = kErreurArchive;
+    failed(delivered);
+    AjouteLigne("");
+    return;
+  }
+  const auto target = Local(JoinOne(destination_, delivered));
+  const bool ok = !target.empty() && platform::CopyFileReplacing(archive, target).ok();
+  std::error_code ec;
+  std::filesystem::remove(archive, ec);
+  if (!ok) failed(delivered);
+  if (ok && every_file) {
+    FolderSettings s = Settings();
+    s.WriteDateTime(kSectionParams, "LastSave", scan_start_);
+    s.WriteString(kSectionParams, "Sauvegarde reelle", "1");
+  }
+  AjouteLigne("");
 }
 
 void TCustomDossier::TermineApresErreur(std::string_view what) {

@@ -6,7 +6,6 @@
 
 namespace corvane {
 
-void TCustomDossier::LanceArchivage() { throw std::runtime_error("archive run not available"); }
 void TCustomDossier::LanceMiroir() { throw std::runtime_error("mirror run not available"); }
 void TCustomDossier::LanceEffaceArchives() { throw std::runtime_error("purge not available"); }
 
