@@ -384,8 +384,8 @@ std::optional<std::filesystem::path> TCustomDossier::EtapePlugIn(const std::file
       }
     }
   }
-  // The extension becomes part of the delivered name: one that names a
-  // folder would write outside the destination folder.
+  // The derived file lies beside the source by contract; an "extension"
+  // holding a "/" would point elsewhere and name the delivery after it.
   if (result.empty() || result.find('/') != std::string::npos) return std::nullopt;
   std::filesystem::path derived = f;
   derived += "." + result;
