@@ -1,6 +1,8 @@
 #include "engine/custom_dossier.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -418,6 +420,12 @@ Traitement TCustomDossier::TraiteFichier(const FichierSelectionne& f, const std:
       name = derived->filename().string();
       file = *derived;
     }
+    // The derived file is the plug-in's; once zipped or encrypted it has
+    // served its purpose.
+    auto RemoveDerived = [](const std::optional<std::filesystem::path>& d) {
+      std::error_code ec;
+      if (d) std::filesystem::remove(*d, ec);
+    };
     // Intermediate files live in the run's own folder under the names the
     // destination gets; the origin is only read.
     std::vector<std::filesystem::path> intermediates;
@@ -436,11 +444,23 @@ Traitement TCustomDossier::TraiteFichier(const FichierSelectionne& f, const std:
         name += ".zip";
       }
       if (crypte_) {
-        auto container = DossierTravail() / (name + std::string(kContainerExtension));
-        intermediates.push_back(container);
-        if (!CrypteFichier(file, container)) return Traitement::Suspendu;
-        file = container;
+        // The container is the last step: it is written straight into the
+        // temporary name of its delivery, sparing a copy of every byte.
         name += kContainerExtension;
+        auto target = Local(dest_dir_text + name);
+        if (target.empty()) return Traitement::Echec;
+        std::string temp = (target.parent_path() / ("." + name + ".corvane-XXXXXX")).string();
+        int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+        if (fd < 0) return Traitement::Echec;
+        // The source's permission bits, as a plain copy would have them.
+        struct stat st;
+        if (::stat(f.local.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 0777);
+        ::close(fd);
+        platform::StagedCopy pending(temp, target);  // removes the temporary unless committed
+        if (!CrypteFichier(file, temp)) return Traitement::Suspendu;
+        staged = std::move(pending);
+        RemoveDerived(derived);
+        return Traitement::Pret;
       }
     } catch (const std::exception&) {
       // A file that cannot be zipped or encrypted is not delivered; the run
@@ -451,12 +471,7 @@ Traitement TCustomDossier::TraiteFichier(const FichierSelectionne& f, const std:
     if (target.empty()) return Traitement::Echec;
     // The staged copy holds its own bytes: the intermediates can go now.
     const bool ok = platform::StageCopy(file, target, staged).ok();
-    // The derived file is the plug-in's; once zipped or encrypted it has
-    // served its purpose.
-    if (derived && (compresse_ || crypte_)) {
-      std::error_code ec;
-      std::filesystem::remove(*derived, ec);
-    }
+    if (compresse_) RemoveDerived(derived);
     return ok ? Traitement::Pret : Traitement::Echec;
   }
   auto target = Local(dest_dir_text + name);
