@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -336,17 +337,53 @@ void TCustomDossier::CreeArborescence(const std::filesystem::path& dir) {
   if (platform::CreateDirectories(dir).ok()) last_created_dir_ = dir;
 }
 
+namespace {
+
+constexpr const char* kRunFolderPrefix = "run-";
+constexpr const char* kRunLock = ".lock";
+
+// Work folders of runs that were killed: their lock is free (a lock dies
+// with its process). A folder still without its lock may be a run's that is
+// just starting, so it goes only once it is an hour old.
+void SweepStaleRunFolders(const std::filesystem::path& root) {
+  std::vector<platform::DirEntry> entries;
+  platform::ListDirectory(root, entries);
+  for (const auto& e : entries) {
+    if (!e.is_directory || e.is_symlink || e.name.rfind(kRunFolderPrefix, 0) != 0) continue;
+    const auto dir = root / e.name;
+    platform::UniqueFd lock(::open((dir / kRunLock).c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+    bool stale = false;
+    if (lock.get() >= 0) {
+      stale = ::flock(lock.get(), LOCK_EX | LOCK_NB) == 0;
+    } else if (errno == ENOENT) {
+      stale = std::chrono::system_clock::now() - e.modified > std::chrono::hours(1);
+    }
+    if (!stale) continue;
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+}
+
+}  // namespace
+
 const std::filesystem::path& TCustomDossier::DossierTravail() {
   if (!run_work_dir_.empty()) return run_work_dir_;
   std::filesystem::path root =
       services_.work_dir.empty() ? std::filesystem::temp_directory_path() / "corvane3" : services_.work_dir;
   if (auto r = platform::CreateDirectories(root); !r.ok()) throw std::runtime_error(r.message);
+  SweepStaleRunFolders(root);
   // Unique per run: two runs of one folder, or of two folders of one name,
   // never share an intermediate file.
-  std::string templ = (root / "run-XXXXXX").string();
+  std::string templ = (root / (std::string(kRunFolderPrefix) + "XXXXXX")).string();
   if (!::mkdtemp(templ.data()))
     throw std::system_error(errno, std::generic_category(), "cannot create a work folder in " + root.string());
   run_work_dir_ = templ;
+  run_work_lock_.Reset(::open((run_work_dir_ / kRunLock).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (run_work_lock_.get() < 0 || ::flock(run_work_lock_.get(), LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    RetireDossierTravail();
+    throw std::system_error(err, std::generic_category(), "cannot lock a work folder in " + root.string());
+  }
   return run_work_dir_;
 }
 
@@ -355,6 +392,7 @@ void TCustomDossier::RetireDossierTravail() noexcept {
   std::error_code ec;
   std::filesystem::remove_all(run_work_dir_, ec);
   run_work_dir_.clear();
+  run_work_lock_.Close();
 }
 
 std::optional<std::filesystem::path> TCustomDossier::EtapePlugIn(const std::filesystem::path& f) {

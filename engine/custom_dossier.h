@@ -17,6 +17,7 @@
 #include "platform/files.h"
 #include "platform/ini_file.h"
 #include "platform/network.h"
+#include "platform/unique_fd.h"
 #include "support/folder_settings.h"
 #include "support/message_catalog.h"
 
@@ -255,6 +256,7 @@ class TCustomDossier {
   std::string calendar_stamp_;
   std::filesystem::path last_created_dir_;
   std::filesystem::path run_work_dir_;
+  platform::UniqueFd run_work_lock_;  // held while the work folder is in use
 };
 
 }  // namespace corvane

@@ -2,6 +2,10 @@
 // readers: `unzip -t`, Python's zipfile and an independent CAST-128.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+
+#include <cstdlib>
 #include <ctime>
 
 #include "engine/threads.h"
@@ -206,6 +210,35 @@ TEST_F(ZipRunTest, ARunEndedByAnErrorLeavesNoIntermediate) {
     EXPECT_EQ(WorkLeft(), std::vector<std::string>{});
     EXPECT_EQ(Tree(origin), std::vector<std::string>{"a.txt"});
   }
+}
+
+// A run that is killed leaves its work folder; the next run that needs one
+// removes it, and leaves alone the folders of runs still alive, of runs just
+// starting, and anything that is not a run's.
+TEST_F(ZipRunTest, WorkFoldersOfKilledRunsAreSweptByTheNextRun) {
+  const int pid = ForkChild([&]() -> int {
+    auto d = Configure();
+    const fs::path w = d->DossierTravail();
+    WriteAll(w / "a.txt.zip", "left over");
+    std::_Exit(0);  // as if killed: no clean-up at all
+  });
+  ASSERT_EQ(WaitChild(pid), 0);
+  ASSERT_EQ(Listing(work_root).size(), 1u) << "the killed run's folder";
+
+  fs::create_directories(work_root / "run-live");
+  WriteAll(work_root / "run-live" / ".lock", "");
+  platform::UniqueFd held(::open((work_root / "run-live" / ".lock").c_str(), O_RDWR));
+  ASSERT_EQ(::flock(held.get(), LOCK_EX | LOCK_NB), 0);
+  fs::create_directories(work_root / "run-starting");
+  fs::create_directories(work_root / "run-old-unlocked");
+  SetMtime(work_root / "run-old-unlocked", platform::DateTime(std::chrono::system_clock::now() - 2h));
+  fs::create_directories(work_root / "not-a-run");
+
+  SetType(1);
+  MakeFile("a.txt", "a");
+  RunBackup();
+  EXPECT_EQ(Listing(work_root), (std::set<std::string>{"not-a-run", "run-live", "run-starting"}));
+  EXPECT_EQ(Tree(dest), std::vector<std::string>{"a.txt.zip"});
 }
 
 // ---------------------------------------------------------------- archive run
