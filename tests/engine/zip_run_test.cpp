@@ -3,15 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
+#include <random>
 
 #include "engine/threads.h"
 #include "engine_fixture.h"
 #include "support/container.h"
+#include "support/folder_register.h"
 #include "support/stored_secret.h"
+#include "support/zip_archive.h"
 #include "util/process.h"
 #include "util/zip_check.h"
 
@@ -239,6 +244,49 @@ TEST_F(ZipRunTest, WorkFoldersOfKilledRunsAreSweptByTheNextRun) {
   RunBackup();
   EXPECT_EQ(Listing(work_root), (std::set<std::string>{"not-a-run", "run-live", "run-starting"}));
   EXPECT_EQ(Tree(dest), std::vector<std::string>{"a.txt.zip"});
+}
+
+// Killed at any moment, a compressed and encrypted backup or an encrypted
+// archive run never leaves a partial file under a delivered name, and the
+// next complete run clears what the killed ones left in the work folder.
+TEST_F(ZipRunTest, KilledRunsDeliverWholeFilesOnly) {
+  std::mt19937 rng(7);
+  for (int i = 0; i < 6; ++i) MakeFile("d" + std::to_string(i % 2) + "/f" + std::to_string(i) + ".txt", Text((1 + i) << 19));
+  SetSecret("Cryptage", "pw");
+  platform::Registry reg(dir / "reg2.ini");
+  FolderRegister folders(reg);
+  folders.Write("Docs", ini);
+  const std::string harness = CORVANE_BINARY_DIR "/run_folder";
+  for (int type : {3, 5}) {
+    SetType(type);
+    for (int round = 0; round < 6; ++round) {
+      int pid = ForkChild([&] {
+        ::execl(harness.c_str(), harness.c_str(), ini.c_str(), "Docs", logs.c_str(), install.c_str(),
+                work_root.c_str(), static_cast<char*>(nullptr));
+        return 127;
+      });
+      ::usleep(static_cast<useconds_t>(rng() % 400000));
+      ::kill(pid, SIGKILL);
+      WaitChild(pid);
+      for (const auto& rel : Tree(dest)) {
+        const fs::path name = fs::path(rel).filename();
+        if (name.string().front() == '.') continue;  // a temporary name: never delivered
+        SCOPED_TRACE(rel);
+        auto plain = Decrypt(dest / rel, "pw");
+        ASSERT_TRUE(plain);
+        WriteAll(dir / "check.zip", *plain);
+        EXPECT_NO_THROW(ExtractZipEntries(dir / "check.zip", {}, dir / "check", {}));
+        fs::remove_all(dir / "check");
+      }
+      ResetRunningMarks(folders, install);
+      fs::remove_all(dest);
+      fs::create_directories(dest);
+    }
+  }
+  SetType(3);
+  auto d = RunBackup();
+  EXPECT_EQ(Tree(dest).size(), 6u);
+  EXPECT_EQ(WorkLeft(), std::vector<std::string>{});
 }
 
 // ---------------------------------------------------------------- archive run
