@@ -471,32 +471,41 @@ Traitement TCustomDossier::TraiteFichier(const FichierSelectionne& f, const std:
       std::error_code ec;
       for (const auto& p : intermediates) std::filesystem::remove(p, ec);
     });
+    // The last step writes straight into the temporary name of its
+    // delivery, beside the destination, sparing a copy of every byte; it
+    // takes the source's permission bits, as a plain copy would.
+    auto stage_output = [&](const std::string& delivered) -> std::optional<platform::StagedCopy> {
+      auto target = Local(dest_dir_text + delivered);
+      if (target.empty()) return std::nullopt;
+      std::string temp = (target.parent_path() / ("." + delivered + ".corvane-XXXXXX")).string();
+      platform::UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+      if (fd.get() < 0) return std::nullopt;
+      struct stat st;
+      if (::stat(f.local.c_str(), &st) == 0) ::fchmod(fd.get(), st.st_mode & 0777);
+      return platform::StagedCopy(temp, target);  // removes the temporary unless committed
+    };
     try {
       if (compresse_) {
-        auto zip = DossierTravail() / (name + ".zip");
-        intermediates.push_back(zip);
-        std::error_code ec;
-        std::filesystem::remove(zip, ec);  // the component adds to an archive already there
-        AddFilesToZip(zip, {file}, {taux_zip_, true, password_zip_});
-        file = zip;
         name += ".zip";
+        if (!crypte_) {
+          auto out = stage_output(name);
+          if (!out) return Traitement::Echec;
+          AddFilesToZip(out->temp(), {file}, {taux_zip_, true, password_zip_, true});
+          staged = std::move(*out);
+          RemoveDerived(derived);
+          return Traitement::Pret;
+        }
+        auto zip = DossierTravail() / name;
+        intermediates.push_back(zip);
+        AddFilesToZip(zip, {file}, {taux_zip_, true, password_zip_, true});
+        file = zip;
       }
       if (crypte_) {
-        // The container is the last step: it is written straight into the
-        // temporary name of its delivery, sparing a copy of every byte.
         name += kContainerExtension;
-        auto target = Local(dest_dir_text + name);
-        if (target.empty()) return Traitement::Echec;
-        std::string temp = (target.parent_path() / ("." + name + ".corvane-XXXXXX")).string();
-        int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-        if (fd < 0) return Traitement::Echec;
-        // The source's permission bits, as a plain copy would have them.
-        struct stat st;
-        if (::stat(f.local.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 0777);
-        ::close(fd);
-        platform::StagedCopy pending(temp, target);  // removes the temporary unless committed
-        if (!CrypteFichier(file, temp)) return Traitement::Suspendu;
-        staged = std::move(pending);
+        auto out = stage_output(name);
+        if (!out) return Traitement::Echec;
+        if (!CrypteFichier(file, out->temp())) return Traitement::Suspendu;
+        staged = std::move(*out);
         RemoveDerived(derived);
         return Traitement::Pret;
       }
@@ -505,12 +514,6 @@ Traitement TCustomDossier::TraiteFichier(const FichierSelectionne& f, const std:
       // goes on with the others.
       return Traitement::Echec;
     }
-    auto target = Local(dest_dir_text + name);
-    if (target.empty()) return Traitement::Echec;
-    // The staged copy holds its own bytes: the intermediates can go now.
-    const bool ok = platform::StageCopy(file, target, staged).ok();
-    if (compresse_) RemoveDerived(derived);
-    return ok ? Traitement::Pret : Traitement::Echec;
   }
   auto target = Local(dest_dir_text + name);
   if (target.empty()) return Traitement::Echec;

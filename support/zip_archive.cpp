@@ -224,7 +224,7 @@ void AddFilesToZip(const fs::path& archive, const std::vector<fs::path>& files, 
     if (!S_ISREG(st.st_mode)) Fail("cannot add " + f.string() + ": not a regular file");
     if (::access(f.c_str(), R_OK) != 0) Fail("cannot add " + f.string() + ": " + std::strerror(errno));
   }
-  Archive a(archive, ZIP_CREATE);
+  Archive a(archive, ZIP_CREATE | (options.replace ? ZIP_TRUNCATE : 0));
   for (const auto& f : files) {
     const std::string name = ZipEntryName(f, options.keep_dir_names);
     if (name.empty()) Fail("cannot add " + f.string() + ": no name to store it under");

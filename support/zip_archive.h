@@ -30,6 +30,7 @@ struct ZipAddOptions {
   int level = 9;                // 0 stores, 1 to 9 deflate (9 smallest)
   bool keep_dir_names = true;   // entry = the file's path without its root; else the bare name
   std::string password;         // not empty: traditional PKWARE encryption of every added entry
+  bool replace = false;         // a new archive replaces whatever file is at the path
 };
 
 // Entry name of an added file: "/home/anne/Docs/a.txt" gives

@@ -98,10 +98,14 @@ TEST_P(BackupKinds, DeliversWhatOtherToolsOpen) {
       {"a.txt", Text(30000)}, {"a.txt.zip", "the user's own file, not an archive"}, {"Docs/b.doc", Text(700)},
       {"Docs/2024/empty.txt", ""}};
   for (const auto& [rel, content] : files) MakeFile(rel, content);
+  fs::permissions(origin / "a.txt", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   const auto origin_before = Tree(origin, true);
 
   auto d = RunBackup();
   ASSERT_EQ(d->CodeErreur(), 0);
+  EXPECT_EQ(fs::status(dest / (std::string("a.txt") + c.suffix)).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read)
+      << "the source's permission bits";
   std::vector<std::string> expected_tree;
   for (const auto& [rel, content] : files) expected_tree.push_back(rel + c.suffix);
   std::sort(expected_tree.begin(), expected_tree.end());
@@ -196,7 +200,7 @@ TEST_F(ZipRunTest, AFailedZipStepSkipsThatFileOnly) {
 
 // However a run ends, its work folder goes with it.
 TEST_F(ZipRunTest, ARunEndedByAnErrorLeavesNoIntermediate) {
-  for (int type : {1, 3, 4, 5}) {
+  for (int type : {3, 4, 5}) {
     SCOPED_TRACE(type);
     SetType(type);
     SetSecret("Cryptage", "pw");
@@ -239,11 +243,12 @@ TEST_F(ZipRunTest, WorkFoldersOfKilledRunsAreSweptByTheNextRun) {
   SetMtime(work_root / "run-old-unlocked", platform::DateTime(std::chrono::system_clock::now() - 2h));
   fs::create_directories(work_root / "not-a-run");
 
-  SetType(1);
+  SetType(3);
+  SetSecret("Cryptage", "pw");
   MakeFile("a.txt", "a");
   RunBackup();
   EXPECT_EQ(Listing(work_root), (std::set<std::string>{"not-a-run", "run-live", "run-starting"}));
-  EXPECT_EQ(Tree(dest), std::vector<std::string>{"a.txt.zip"});
+  EXPECT_EQ(Tree(dest), std::vector<std::string>{"a.txt.zip.ccv"});
 }
 
 // Killed at any moment, a compressed and encrypted backup or an encrypted

@@ -117,8 +117,9 @@ TEST_F(ZipTest, AddingToAnArchiveReplacesEntriesOfTheSameName) {
   AddFilesToZip(zip, {a, b}, {});
   WriteAll(a, "second version");
   AddFilesToZip(zip, {a}, {});
-  // Bare names sit beside the full-path ones.
-  AddFilesToZip(zip, {b}, {9, false, ""});
+  // Bare names sit beside the full-path ones; a name twice in one list is
+  // stored once.
+  AddFilesToZip(zip, {b, b}, {9, false, ""});
   auto entries = PyRead(zip);
   ASSERT_TRUE(entries);
   std::vector<std::pair<std::string, std::string>> got;
