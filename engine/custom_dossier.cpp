@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <random>
 #include <stdexcept>
 #include <system_error>
 
@@ -472,17 +473,23 @@ Traitement TCustomDossier::TraiteFichier(const FichierSelectionne& f, const std:
       for (const auto& p : intermediates) std::filesystem::remove(p, ec);
     });
     // The last step writes straight into the temporary name of its
-    // delivery, beside the destination, sparing a copy of every byte; it
-    // takes the source's permission bits, as a plain copy would.
+    // delivery, beside the destination, sparing a copy of every byte. The
+    // writers make their own temporary and rename it onto this name, so it
+    // is only chosen here, not created: a placeholder they replaced would be
+    // one more deleted inode per file, which ext4 pays for at every create.
     auto stage_output = [&](const std::string& delivered) -> std::optional<platform::StagedCopy> {
       auto target = Local(dest_dir_text + delivered);
       if (target.empty()) return std::nullopt;
-      std::string temp = (target.parent_path() / ("." + delivered + ".corvane-XXXXXX")).string();
-      platform::UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-      if (fd.get() < 0) return std::nullopt;
+      thread_local std::mt19937_64 rng{(std::uint64_t{std::random_device{}()} << 32) ^ std::random_device{}()};
+      char suffix[32];
+      std::snprintf(suffix, sizeof suffix, ".corvane-%012llx", static_cast<unsigned long long>(rng() & 0xFFFFFFFFFFFFull));
+      // Removed unless committed, whatever the writer left under it.
+      return platform::StagedCopy((target.parent_path() / ("." + delivered + suffix)).string(), target);
+    };
+    // The delivery takes the source's permission bits, as a plain copy does.
+    auto keep_mode = [&](const platform::StagedCopy& out) {
       struct stat st;
-      if (::stat(f.local.c_str(), &st) == 0) ::fchmod(fd.get(), st.st_mode & 0777);
-      return platform::StagedCopy(temp, target);  // removes the temporary unless committed
+      if (::stat(f.local.c_str(), &st) == 0) ::chmod(out.temp().c_str(), st.st_mode & 0777);
     };
     try {
       if (compresse_) {
@@ -491,6 +498,7 @@ Traitement TCustomDossier::TraiteFichier(const FichierSelectionne& f, const std:
           auto out = stage_output(name);
           if (!out) return Traitement::Echec;
           AddFilesToZip(out->temp(), {file}, {taux_zip_, true, password_zip_, true});
+          keep_mode(*out);
           staged = std::move(*out);
           RemoveDerived(derived);
           return Traitement::Pret;
@@ -505,6 +513,7 @@ Traitement TCustomDossier::TraiteFichier(const FichierSelectionne& f, const std:
         auto out = stage_output(name);
         if (!out) return Traitement::Echec;
         if (!CrypteFichier(file, out->temp())) return Traitement::Suspendu;
+        keep_mode(*out);
         staged = std::move(*out);
         RemoveDerived(derived);
         return Traitement::Pret;
