@@ -180,6 +180,10 @@ TEST_F(ZipTest, DeletingNamedEntries) {
   EXPECT_THROW(DeleteZipEntries(zip, {Rel(b), "no/such/entry"}), ZipError);
   EXPECT_EQ(ReadAll(zip), before);
   EXPECT_THROW(DeleteZipEntries(dir / "missing.zip", {"x"}), ZipError);
+  // The last entry gone, the archive goes too.
+  DeleteZipEntries(zip, {Rel(b)});
+  EXPECT_FALSE(fs::exists(zip));
+  EXPECT_TRUE(ListZipEntries(zip).empty());
 }
 
 TEST_F(ZipTest, ExtractingWithAndWithoutFolderNamesReplacesFiles) {
