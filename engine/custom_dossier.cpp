@@ -1,9 +1,22 @@
 #include "engine/custom_dossier.h"
 
-#include <algorithm>
-#include <stdexcept>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <random>
+#include <stdexcept>
+#include <system_error>
+
+#include "platform/dynamic_library.h"
 #include "platform/ini_file.h"
+#include "support/container.h"
+#include "support/zip_archive.h"
 
 namespace corvane {
 namespace {
@@ -38,6 +51,37 @@ bool DocBool(const platform::IniDocument& doc, std::string_view section, std::st
 std::string_view ExtensionOf(std::string_view name) {
   auto dot = name.rfind('.');
   return dot == std::string_view::npos ? std::string_view() : name.substr(dot);
+}
+
+// Runs a clean-up when the scope ends, also when it ends by an exception.
+template <class F>
+class ScopeExit {
+ public:
+  explicit ScopeExit(F f) : f_(std::move(f)) {}
+  ~ScopeExit() { f_(); }
+  ScopeExit(const ScopeExit&) = delete;
+  ScopeExit& operator=(const ScopeExit&) = delete;
+
+ private:
+  F f_;
+};
+
+// "_2024_03_15_1430": the minute an archive was made, local time.
+std::string ArchiveStamp(platform::DateTime t) {
+  std::time_t tt = std::chrono::system_clock::to_time_t(t);
+  std::tm tm{};
+  localtime_r(&tt, &tm);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "_%d_%02d_%02d_%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+                tm.tm_min);
+  return buf;
+}
+
+// A file the archive can still read: scans and archiving are apart in
+// time, and one file gone meanwhile must not cost the whole archive.
+bool StillReadable(const std::filesystem::path& p) {
+  auto info = platform::GetFileInfo(p);
+  return info && info->is_regular && ::access(p.c_str(), R_OK) == 0;
 }
 
 platform::DateTime DefaultLastSave() {
@@ -304,22 +348,195 @@ void TCustomDossier::CreeArborescence(const std::filesystem::path& dir) {
   platform::RemoveStaleTemporaries(dir);
 }
 
-bool TCustomDossier::TraiteFichier(const FichierSelectionne& f, const std::string& dest_dir_text,
-                                   platform::StagedCopy& staged) {
-  if (TesteSuspension()) return true;  // not processed: it waits for the next run
+namespace {
+
+constexpr const char* kRunFolderPrefix = "run-";
+constexpr const char* kRunLock = ".lock";
+
+// Work folders of runs that were killed: their lock is free (a lock dies
+// with its process). A folder still without its lock may be a run's that is
+// just starting, so it goes only once it is an hour old.
+void SweepStaleRunFolders(const std::filesystem::path& root) {
+  std::vector<platform::DirEntry> entries;
+  platform::ListDirectory(root, entries);
+  for (const auto& e : entries) {
+    if (!e.is_directory || e.is_symlink || e.name.rfind(kRunFolderPrefix, 0) != 0) continue;
+    const auto dir = root / e.name;
+    platform::UniqueFd lock(::open((dir / kRunLock).c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+    bool stale = false;
+    if (lock.get() >= 0) {
+      stale = ::flock(lock.get(), LOCK_EX | LOCK_NB) == 0;
+    } else if (errno == ENOENT) {
+      stale = std::chrono::system_clock::now() - e.modified > std::chrono::hours(1);
+    }
+    if (!stale) continue;
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+}
+
+}  // namespace
+
+const std::filesystem::path& TCustomDossier::DossierTravail() {
+  if (!run_work_dir_.empty()) return run_work_dir_;
+  std::filesystem::path root =
+      services_.work_dir.empty() ? std::filesystem::temp_directory_path() / "corvane3" : services_.work_dir;
+  if (auto r = platform::CreateDirectories(root); !r.ok()) throw std::runtime_error(r.message);
+  SweepStaleRunFolders(root);
+  // Unique per run: two runs of one folder, or of two folders of one name,
+  // never share an intermediate file.
+  std::string templ = (root / (std::string(kRunFolderPrefix) + "XXXXXX")).string();
+  if (!::mkdtemp(templ.data()))
+    throw std::system_error(errno, std::generic_category(), "cannot create a work folder in " + root.string());
+  run_work_dir_ = templ;
+  run_work_lock_.Reset(::open((run_work_dir_ / kRunLock).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (run_work_lock_.get() < 0 || ::flock(run_work_lock_.get(), LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    RetireDossierTravail();
+    throw std::system_error(err, std::generic_category(), "cannot lock a work folder in " + root.string());
+  }
+  return run_work_dir_;
+}
+
+void TCustomDossier::RetireDossierTravail() noexcept {
+  if (run_work_dir_.empty()) return;
+  std::error_code ec;
+  std::filesystem::remove_all(run_work_dir_, ec);
+  run_work_dir_.clear();
+  run_work_lock_.Close();
+}
+
+std::optional<std::filesystem::path> TCustomDossier::EtapePlugIn(const std::filesystem::path& f) {
+  using SignatureFn = const char*();
+  using EntreeFn = const char*(const char*);
+  dll_plug_inn_.clear();
+  std::string result;
+  for (const auto& file : platform::ListLibraries(services_.program_dir)) {
+    // Loaded and unloaded for every file: a plug-in replaced between two
+    // files is the new one at the next file.
+    auto lib = platform::DynamicLibrary::Load(file);
+    if (!lib) continue;
+    auto* signature = lib->Function<SignatureFn>("Signature");
+    if (!signature) continue;
+    std::string sig;
+    try {
+      const char* text = signature();
+      if (!text) continue;
+      sig = text;  // copied before the library goes
+    } catch (...) {
+      continue;
+    }
+    if (sig != plug_inn_) continue;
+    dll_plug_inn_ = file.filename().string();
+    if (auto* entree = lib->Function<EntreeFn>("Entree")) {
+      try {
+        if (const char* text = entree(f.c_str())) result = text;
+      } catch (...) {
+      }
+    }
+  }
+  // The derived file lies beside the source by contract; an "extension"
+  // holding a "/" would point elsewhere and name the delivery after it.
+  if (result.empty() || result.find('/') != std::string::npos) return std::nullopt;
+  std::filesystem::path derived = f;
+  derived += "." + result;
+  return derived;
+}
+
+bool TCustomDossier::CrypteFichier(const std::filesystem::path& f, const std::filesystem::path& container) {
+  if (TesteSuspension()) return false;
+  EncryptFileToContainer(f, cryptage_, container);
+  return true;
+}
+
+Traitement TCustomDossier::TraiteFichier(const FichierSelectionne& f, const std::string& dest_dir_text,
+                                         platform::StagedCopy& staged, std::vector<std::string>& lignes) {
+  if (TesteSuspension()) return Traitement::Suspendu;
   std::filesystem::path file = f.local;
   std::string name = std::filesystem::path(f.chemin).filename().string();
-  if (avec_plug_inn_ || compresse_ || crypte_) {
-    if (!services_.steps) return false;
+  if (services_.steps) {
     auto prepared = services_.steps->Prepare(*this, f.local, services_.work_dir);
-    if (!prepared) return false;
-    for (const auto& line : prepared->journal) AjouteLigne(line);
+    if (!prepared) return Traitement::Echec;
+    for (auto& line : prepared->journal) lignes.push_back(std::move(line));
     file = prepared->file;
     name = prepared->delivered_name;
+  } else if (avec_plug_inn_ || compresse_ || crypte_) {
+    std::optional<std::filesystem::path> derived;
+    if (avec_plug_inn_) {
+      derived = EtapePlugIn(f.local);
+      if (!derived) return Traitement::Ignore;
+      lignes.push_back(plug_inn_);
+      name = derived->filename().string();
+      file = *derived;
+    }
+    // The derived file is the plug-in's; once zipped or encrypted it has
+    // served its purpose.
+    auto RemoveDerived = [](const std::optional<std::filesystem::path>& d) {
+      std::error_code ec;
+      if (d) std::filesystem::remove(*d, ec);
+    };
+    // Intermediate files live in the run's own folder under the names the
+    // destination gets; the origin is only read.
+    std::vector<std::filesystem::path> intermediates;
+    ScopeExit remove_intermediates([&] {
+      std::error_code ec;
+      for (const auto& p : intermediates) std::filesystem::remove(p, ec);
+    });
+    // The last step writes straight into the temporary name of its
+    // delivery, beside the destination, sparing a copy of every byte. The
+    // writers make their own temporary and rename it onto this name, so it
+    // is only chosen here, not created: a placeholder they replaced would be
+    // one more deleted inode per file, which ext4 pays for at every create.
+    auto stage_output = [&](const std::string& delivered) -> std::optional<platform::StagedCopy> {
+      auto target = Local(dest_dir_text + delivered);
+      if (target.empty()) return std::nullopt;
+      thread_local std::mt19937_64 rng{(std::uint64_t{std::random_device{}()} << 32) ^ std::random_device{}()};
+      char suffix[32];
+      std::snprintf(suffix, sizeof suffix, ".corvane-%012llx", static_cast<unsigned long long>(rng() & 0xFFFFFFFFFFFFull));
+      // Removed unless committed, whatever the writer left under it.
+      return platform::StagedCopy((target.parent_path() / ("." + delivered + suffix)).string(), target);
+    };
+    // The delivery takes the source's permission bits, as a plain copy does.
+    auto keep_mode = [&](const platform::StagedCopy& out) {
+      struct stat st;
+      if (::stat(f.local.c_str(), &st) == 0) ::chmod(out.temp().c_str(), st.st_mode & 0777);
+    };
+    try {
+      if (compresse_) {
+        name += ".zip";
+        if (!crypte_) {
+          auto out = stage_output(name);
+          if (!out) return Traitement::Echec;
+          AddFilesToZip(out->temp(), {file}, {taux_zip_, true, password_zip_, true});
+          keep_mode(*out);
+          staged = std::move(*out);
+          RemoveDerived(derived);
+          return Traitement::Pret;
+        }
+        auto zip = DossierTravail() / name;
+        intermediates.push_back(zip);
+        AddFilesToZip(zip, {file}, {taux_zip_, true, password_zip_, true});
+        file = zip;
+      }
+      if (crypte_) {
+        name += kContainerExtension;
+        auto out = stage_output(name);
+        if (!out) return Traitement::Echec;
+        if (!CrypteFichier(file, out->temp())) return Traitement::Suspendu;
+        keep_mode(*out);
+        staged = std::move(*out);
+        RemoveDerived(derived);
+        return Traitement::Pret;
+      }
+    } catch (const std::exception&) {
+      // A file that cannot be zipped or encrypted is not delivered; the run
+      // goes on with the others.
+      return Traitement::Echec;
+    }
   }
   auto target = Local(dest_dir_text + name);
-  if (target.empty()) return false;
-  return platform::StageCopy(file, target, staged).ok();
+  if (target.empty()) return Traitement::Echec;
+  return platform::StageCopy(file, target, staged).ok() ? Traitement::Pret : Traitement::Echec;
 }
 
 namespace {
@@ -350,8 +567,9 @@ void TCustomDossier::CopieFichiers() {
   bool every_file_delivered = true;
   struct Pending {
     const FichierSelectionne* file;
-    bool prepared;
+    Traitement outcome;
     platform::StagedCopy copy;
+    std::vector<std::string> lignes;
   };
   std::vector<Pending> batch;
   std::uint64_t batch_bytes = 0;
@@ -364,8 +582,10 @@ void TCustomDossier::CopieFichiers() {
     const bool flushed = FlushBatch(staged);
     for (std::size_t i = 0; i < batch.size(); ++i) {
       Pending& p = batch[i];
-      const bool ok = p.prepared && p.copy.staged() && flushed && p.copy.Commit().ok();
+      const bool skipped = p.outcome == Traitement::Ignore;
+      const bool ok = skipped || (p.outcome == Traitement::Pret && p.copy.staged() && flushed && p.copy.Commit().ok());
       if (stopped && i + 1 == batch.size()) break;
+      for (const auto& line : p.lignes) AjouteLigne(line);
       if (!ok) {
         AjouteLigne(Text("EchecTransfert"));
         every_file_delivered = false;
@@ -378,8 +598,8 @@ void TCustomDossier::CopieFichiers() {
   for (const auto& f : selection_) {
     const std::string dest_dir = RepertoireDestination(f.repertoire);
     CreeArborescence(Local(dest_dir));
-    Pending p{&f, false, {}};
-    p.prepared = TraiteFichier(f, dest_dir, p.copy);
+    Pending p{&f, Traitement::Echec, {}, {}};
+    p.outcome = TraiteFichier(f, dest_dir, p.copy, p.lignes);
     batch.push_back(std::move(p));
     batch_bytes += f.taille;
     if (TesteSuspension()) {
@@ -429,6 +649,7 @@ void TCustomDossier::LanceSauvegarde() {
     return;
   }
   started_ = true;
+  ScopeExit work_folder([this] { RetireDossierTravail(); });
   debut_ = Now();
   transfert_ = debut_;
   calendar_stamp_ = DateJour(debut_);
@@ -458,6 +679,106 @@ void TCustomDossier::LanceSauvegarde() {
   ReleaseStatusKeys();
   WriteCalendarBlock(Now());
   started_ = false;
+}
+
+// The archive run: the backup run's skeleton, with one archive of every
+// selected file as its delivery.
+void TCustomDossier::LanceArchivage() {
+  code_erreur_ = kErreurAucune;
+  if (!TakeEncours()) {
+    deja_en_cours_ = true;
+    return;
+  }
+  started_ = true;
+  ScopeExit work_folder([this] { RetireDossierTravail(); });
+  debut_ = Now();
+  transfert_ = debut_;
+  calendar_stamp_ = DateJour(debut_);
+  suspendu_ = false;
+  volume_selectionne_ = 0;
+  journal_file_ = RunJournal(services_.logs_dir, nom_, services_.journal_sink);
+  if (journal_) journal_file_.Open(debut_, Text("Sauve"));
+
+  VerifieChemin(origine_);
+  if (!ftp_ && code_erreur_ == kErreurAucune) VerifieChemin(destination_);
+  // ---- FTP destination of the archive run: its listing, and in
+  // CreeArchive the connection and the upload, belong here. This build has
+  // no FTP client, so the destination is reported unreachable, as the
+  // backup run does.
+  if (ftp_ && code_erreur_ == kErreurAucune) {
+    AjouteLigne(Text("ErreurFtp"));
+    AjouteLigne("");
+    code_erreur_ = kErreurConnexionFtp;
+  }
+  // ----
+  selection_.clear();
+  if (code_erreur_ == kErreurAucune) {
+    scan_start_ = Now();
+    ScanOrigine();
+  }
+  transfert_ = Now();
+  if (code_erreur_ == kErreurAucune && !selection_.empty() && !suspendu_) CreeArchive();
+  if (journal_) journal_file_.Close(Now(), suspendu_, Text("Suspension"), Text("FinJournal"));
+  AfficheEtat("Corv_1", "Veille");
+  ReleaseStatusKeys();
+  WriteCalendarBlock(Now());
+  started_ = false;
+}
+
+void TCustomDossier::CreeArchive() {
+  const std::string name = nom_ + ArchiveStamp(Now()) + ".zip";
+  AfficheEtat("Corv_2", "Copie");
+  auto failed = [&](const std::string& what) {
+    AjouteLigne(Text("EchecTransfert"));
+    AjouteLigne(what);
+  };
+  // Files gone since the scan are left out, each with its line, rather
+  // than failing the whole archive; LastSave then stays for them.
+  bool every_file = true;
+  std::vector<std::filesystem::path> files;
+  files.reserve(selection_.size());
+  for (const auto& f : selection_) {
+    if (StillReadable(f.local)) {
+      files.push_back(f.local);
+    } else {
+      failed(f.chemin);
+      every_file = false;
+    }
+  }
+  // Built in the run's own folder: a file of the origin that bears the
+  // archive's name is never touched.
+  std::filesystem::path archive = DossierTravail() / name;
+  std::string delivered = name;
+  try {
+    if (files.empty()) throw ZipError("no file left to archive");
+    AddFilesToZip(archive, files, {taux_zip_, true, password_zip_});
+    if (crypte_) {
+      std::filesystem::path container = archive;
+      container += kContainerExtension;
+      const bool written = CrypteFichier(archive, container);
+      std::error_code ec;
+      std::filesystem::remove(archive, ec);
+      if (!written) return;  // suspended: nothing delivered, LastSave stays
+      archive = container;
+      delivered += kContainerExtension;
+    }
+  } catch (const std::exception&) {
+    code_erreur_ = kErreurArchive;
+    failed(delivered);
+    AjouteLigne("");
+    return;
+  }
+  const auto target = Local(JoinOne(destination_, delivered));
+  const bool ok = !target.empty() && platform::CopyFileReplacing(archive, target).ok();
+  std::error_code ec;
+  std::filesystem::remove(archive, ec);
+  if (!ok) failed(delivered);
+  if (ok && every_file) {
+    FolderSettings s = Settings();
+    s.WriteDateTime(kSectionParams, "LastSave", scan_start_);
+    s.WriteString(kSectionParams, "Sauvegarde reelle", "1");
+  }
+  AjouteLigne("");
 }
 
 void TCustomDossier::TermineApresErreur(std::string_view what) {

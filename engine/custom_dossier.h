@@ -19,6 +19,7 @@
 #include "platform/files.h"
 #include "platform/ini_file.h"
 #include "platform/network.h"
+#include "platform/unique_fd.h"
 #include "support/folder_settings.h"
 #include "support/ftp_client.h"
 #include "support/message_catalog.h"
@@ -55,16 +56,25 @@ struct EngineServices {
   const platform::Clock* clock = nullptr;   // null: the system clock
   StatusDisplay* status = nullptr;          // null: nothing shown
   JournalSink* journal_sink = nullptr;      // null: lines go only to the file
-  DeliverySteps* steps = nullptr;           // null: only plain copies
+  DeliverySteps* steps = nullptr;           // null: the folder's own plug-in, ZIP and container steps
   std::filesystem::path program_dir;        // plug-ins
   std::filesystem::path logs_dir;           // journals and calendars
-  std::filesystem::path work_dir;           // private folder for intermediate files
+  // Intermediate files: each run that needs some makes a folder of its own
+  // below this one and removes it when it ends, however it ends.
+  std::filesystem::path work_dir;
   platform::NetworkRoot network_root;
   std::string computer_name;
 };
 
 // Where a purge lists and deletes archives (engine/purge.h).
 class ArchiveSource;
+// What became of one file of the copy phase.
+enum class Traitement {
+  Pret,      // staged for delivery
+  Echec,     // a step or the copy failed: reported, tried again by the next run
+  Ignore,    // the plug-in produced nothing for it: not delivered, not an error
+  Suspendu,  // a suspension request left it for the next run
+};
 
 // One file the scan selected.
 struct FichierSelectionne {
@@ -121,6 +131,7 @@ class TCustomDossier {
   bool Limites() const { return limites_; }
   bool AvecPlugInn() const { return avec_plug_inn_; }
   const std::string& PlugInn() const { return plug_inn_; }
+  const std::string& DllPlugInn() const { return dll_plug_inn_; }
   bool Crypte() const { return crypte_; }
   bool Compresse() const { return compresse_; }
   bool FTP() const { return ftp_; }
@@ -172,10 +183,21 @@ class TCustomDossier {
   std::filesystem::path CheminDestination(std::string_view scan_dir, std::string_view name) const;
   void CopieFichiers();
   // One file, all steps but the last: its copy is staged beside its
-  // destination, to be flushed and given its name with others. False when
-  // it could not be prepared; true with nothing staged when a suspension
-  // request left it for the next run.
-  bool TraiteFichier(const FichierSelectionne& f, const std::string& dest_dir_text, platform::StagedCopy& staged);
+  // destination, to be flushed and given its name with others. Journal
+  // lines of its steps go to `lignes`, written before the file's own line.
+  Traitement TraiteFichier(const FichierSelectionne& f, const std::string& dest_dir_text, platform::StagedCopy& staged,
+                           std::vector<std::string>& lignes);
+  // The plug-in step: every "*.so" of the program folder whose signature is
+  // PlugInn is called on `f`; the derived file's path, or nothing.
+  std::optional<std::filesystem::path> EtapePlugIn(const std::filesystem::path& f);
+  // Writes the container of `f` at `container`; false, with nothing
+  // written, when a suspension request came first. Throws ContainerError.
+  bool CrypteFichier(const std::filesystem::path& f, const std::filesystem::path& container);
+  // The archive run's delivery phase: one archive of every selected file.
+  void CreeArchive();
+  // This run's private folder for intermediate files, made at first use.
+  // Throws when it cannot be made.
+  const std::filesystem::path& DossierTravail();
   void CreeArborescence(const std::filesystem::path& dir);
   void VerifieChemin(const std::string& path);
   bool EstDistant(std::string_view path) const;
@@ -251,6 +273,8 @@ class TCustomDossier {
   MirrorWalk MiroirRepertoire(const std::string& dest_dir, const std::filesystem::path& origin_dir, bool recursive,
                               bool top, platform::DateTime midnight);
   void EffaceArchives(ArchiveSource& source);
+  // Removes this run's work folder with whatever it still holds.
+  void RetireDossierTravail() noexcept;
 
   FolderSettings Settings() const { return FolderSettings(fichier_ini_); }
   bool ListeRepertoireFTP(ftp::Client& client, const std::string& path);
@@ -272,6 +296,7 @@ class TCustomDossier {
   bool limites_ = true;
   bool avec_plug_inn_ = false;
   std::string plug_inn_;
+  std::string dll_plug_inn_;
   bool crypte_ = false;
   bool compresse_ = false;
   bool ftp_ = true;
@@ -303,6 +328,8 @@ class TCustomDossier {
   std::unique_ptr<ftp::Client> client_ftp_;
   std::vector<std::string> fichiers_ftp_;
   std::unordered_set<std::string> fichiers_ftp_index_;  // the same, for lookups
+  std::filesystem::path run_work_dir_;
+  platform::UniqueFd run_work_lock_;  // held while the work folder is in use
 };
 
 }  // namespace corvane

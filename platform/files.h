@@ -74,6 +74,8 @@ class StagedCopy {
   ~StagedCopy();
 
   bool staged() const { return !temp_.empty(); }
+  // The temporary name, for a writer that fills it in place.
+  const std::string& temp() const { return temp_; }
   const std::filesystem::path& destination() const { return destination_; }
   // Flushes this one file's data (where the file system cannot be flushed
   // as a whole).

@@ -48,6 +48,9 @@ Paths ResolvePaths(const EnvLookup& env, const std::filesystem::path& executable
   if (data_home.empty()) data_home = Home(env) / ".local" / "share";
 
   p.config_dir = config_home / "corvane3";
+  auto cache_home = EnvPath(env, "XDG_CACHE_HOME");
+  if (cache_home.empty()) cache_home = Home(env) / ".cache";
+  p.work_dir = cache_home / "corvane3" / "work";
   p.autostart_dir = config_home / "autostart";
   p.data_home = data_home;
 

@@ -25,6 +25,9 @@ struct Paths {
   std::filesystem::path logs_dir;
   // Where a new folder settings file is created.
   std::filesystem::path settings_dir;
+  // Where runs build their intermediate files, each in a folder of its own
+  // ($XDG_CACHE_HOME/corvane3/work): never the origin tree.
+  std::filesystem::path work_dir;
   // Per-user runtime folder (locks, the agent's socket).
   std::filesystem::path runtime_dir;
   // Where "//computer/share/..." paths are mounted: CORVANE3_NETWORK_ROOT

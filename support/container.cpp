@@ -108,7 +108,18 @@ class PendingOutput {
   PendingOutput(const PendingOutput&) = delete;
   PendingOutput& operator=(const PendingOutput&) = delete;
 
-  void Write(const unsigned char* buf, std::size_t n) { WriteFull(fd_.get(), buf, n, final_); }
+  void Write(const unsigned char* buf, std::size_t n) {
+    WriteFull(fd_.get(), buf, n, final_);
+    // Start the write-back of what is done while the cipher works on: the
+    // flush that makes a delivery durable then finds little left to do.
+    // Only a hint; its failure changes nothing.
+    written_ += n;
+    if (written_ - kicked_ >= kWriteBackStep) {
+      ::sync_file_range(fd_.get(), static_cast<off_t>(kicked_), static_cast<off_t>(written_ - kicked_),
+                        SYNC_FILE_RANGE_WRITE);
+      kicked_ = written_;
+    }
+  }
 
   void Commit() {
     if (fd_.Close() != 0) Fail(ContainerError::Kind::Write, final_, errno, "cannot write");
@@ -117,10 +128,13 @@ class PendingOutput {
   }
 
  private:
+  static constexpr std::uint64_t kWriteBackStep = 8u << 20;
   fs::path final_;
   fs::path temp_;
   platform::UniqueFd fd_;
   bool committed_ = false;
+  std::uint64_t written_ = 0;
+  std::uint64_t kicked_ = 0;
 };
 
 struct Scrub {
@@ -148,6 +162,11 @@ void KeyForContainer(TCast128& cipher, std::string_view password,
 fs::path EncryptFileToContainer(const fs::path& source, std::string_view password) {
   fs::path target = source;
   target += kContainerExtension;
+  EncryptFileToContainer(source, password, target);
+  return target;
+}
+
+void EncryptFileToContainer(const fs::path& source, std::string_view password, const fs::path& target) {
   platform::UniqueFd in = OpenInput(source);
 
   TCast128 cipher;  // wipes itself if we leave early
@@ -166,7 +185,6 @@ fs::path EncryptFileToContainer(const fs::path& source, std::string_view passwor
   }
   cipher.Wipe();
   out.Commit();
-  return target;
 }
 
 DecryptResult DecryptContainerToFile(const fs::path& container, const fs::path& destination,

@@ -46,6 +46,10 @@ enum class DecryptResult { Done, WrongPassword };
 // Writes `source` + ".ccv", replacing a file of that name, and returns that
 // path. Throws ContainerError.
 std::filesystem::path EncryptFileToContainer(const std::filesystem::path& source, std::string_view password);
+// The same container written at `target` instead (a run's intermediate
+// files live in its own work folder, never beside the source).
+void EncryptFileToContainer(const std::filesystem::path& source, std::string_view password,
+                            const std::filesystem::path& target);
 
 // Checks the header against the password before anything is created: on a
 // wrong password the destination is not touched at all. Otherwise creates or

@@ -1,8 +1,9 @@
-// Runs one folder's backup in a process of its own, as the agent's tray
+// Runs one folder's backup or archive run in a process of its own, as the agent's tray
 // command would, so that tests can kill it at any moment.
 //   run_folder SETTINGS NAME LOGS_DIR INSTALL_DIR [WORK_DIR]
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "engine/configure.h"
@@ -29,10 +30,9 @@ int main(int argc, char** argv) {
   services.computer_name = platform::ComputerName();
   services.network_root = platform::NetworkRootFromEnvironment();
 
-  auto dossier = std::make_unique<TCustomDossier>(services);
-  ConfigureBackupRun(*dossier, {argv[2], settings.string()}, settings, RunCaller::AgentTray, false,
-                     std::chrono::system_clock::now());
-  auto thread = std::make_unique<Tsauvegarde>(std::move(dossier));
+  // The folder's own run: a backup, or the archive run of an archive folder.
+  auto thread = PrepareRun(services, {argv[2], settings.string()}, settings, RunKind::Save, RunCaller::AgentTray,
+                           std::chrono::system_clock::now());
   std::mutex m;
   std::condition_variable cv;
   bool done = false;
@@ -44,5 +44,8 @@ int main(int argc, char** argv) {
   if (!TWorkerThread::Start(std::move(thread))) return 3;
   std::unique_lock lock(m);
   cv.wait(lock, [&] { return done; });
-  return 0;
+  // The run is over and everything it wrote is closed, but its detached
+  // thread may still be unwinding: leave without running static
+  // destructors (or the leak checker) under its feet.
+  std::_Exit(0);
 }

@@ -3,6 +3,8 @@
 Reads one case per line on stdin and writes one hex (or text) answer per line:
   cbc-enc|cbc-dec|cfb8-enc|cfb8-dec KEY IV DATA   (IV "-": ECB of eight 0xFF)
   container PASSWORD PLAIN                         (whole container file)
+  decrypt PASSWORD CONTAINER                       (plain file, or "wrong-password")
+  decrypt-file PASSWORD PATH                       (the same on a file; PATH in hex too)
   secret KEYTEXT SECRET                            (stored text, Base64)
 Every field is hex, "-" standing for no bytes. Keys are 5 to 16 bytes, the
 range the reference CAST accepts.
@@ -53,6 +55,15 @@ def container(password, plain):
     return header + cbc_tail(key, iv, plain, True)
 
 
+def decrypt(password, data):
+    digest = hashlib.sha1(password).digest()
+    key = digest[:16]
+    iv = default_iv(key)
+    if len(data) < 32 or data[:32] != cbc_tail(key, iv, digest + b"\xff" * 12, True):
+        return None
+    return cbc_tail(key, iv, data[32:], False)
+
+
 def secret(key_text, plain):
     key = hashlib.sha1(key_text).digest()[:16]
     return base64.b64encode(cfb8(key, default_iv(key), plain, True)).decode("ascii")
@@ -67,6 +78,14 @@ def answer(line):
         out = fn(key, iv, data, op.endswith("enc"))
     elif op == "container":
         out = container(unhex(args[0]), unhex(args[1]))
+    elif op in ("decrypt", "decrypt-file"):
+        data = unhex(args[1])
+        if op == "decrypt-file":
+            with open(data, "rb") as f:
+                data = f.read()
+        out = decrypt(unhex(args[0]), data)
+        if out is None:
+            return "wrong-password"
     elif op == "secret":
         return secret(unhex(args[0]), unhex(args[1])) or "-"
     else:

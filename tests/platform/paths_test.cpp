@@ -27,6 +27,7 @@ TEST(Paths, WritableInstallationKeepsEverythingBesideThePrograms) {
   EXPECT_EQ(p.registry_store(), std::filesystem::path("/home/anne/.config/corvane3/registry.ini"));
   EXPECT_EQ(p.autostart_dir, std::filesystem::path("/home/anne/.config/autostart"));
   EXPECT_EQ(p.data_home, std::filesystem::path("/home/anne/.local/share"));
+  EXPECT_EQ(p.work_dir, std::filesystem::path("/home/anne/.cache/corvane3/work"));
   EXPECT_EQ(p.network_root, std::filesystem::path("/run/user/1000/gvfs"));
   EXPECT_TRUE(p.network_root_is_gvfs);
   // Nothing is created by resolving.
@@ -39,6 +40,7 @@ TEST(Paths, ASystemWideInstallationWritesToTheUsersOwnFolders) {
                              {"XDG_CONFIG_HOME", "/cfg"},
                              {"XDG_STATE_HOME", "/state"},
                              {"XDG_DATA_HOME", "relative/ignored"},
+                             {"XDG_CACHE_HOME", "/cache"},
                              {"CORVANE3_NETWORK_ROOT", "/mnt/net"}}),
                         "/nonexistent/usr/lib/corvane3/corvane-agent");
   EXPECT_EQ(p.install_dir, std::filesystem::path("/nonexistent/usr/lib/corvane3"));
@@ -46,6 +48,7 @@ TEST(Paths, ASystemWideInstallationWritesToTheUsersOwnFolders) {
   EXPECT_EQ(p.settings_dir, std::filesystem::path("/cfg/corvane3"));
   EXPECT_EQ(p.data_home, std::filesystem::path("/home/anne/.local/share")) << "a relative XDG value is ignored";
   EXPECT_EQ(p.network_root, std::filesystem::path("/mnt/net"));
+  EXPECT_EQ(p.work_dir, std::filesystem::path("/cache/corvane3/work"));
   EXPECT_FALSE(p.network_root_is_gvfs);
 }
 
