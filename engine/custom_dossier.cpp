@@ -701,16 +701,15 @@ void TCustomDossier::LanceArchivage() {
 
   VerifieChemin(origine_);
   if (!ftp_ && code_erreur_ == kErreurAucune) VerifieChemin(destination_);
-  // ---- FTP destination of the archive run: its listing, and in
-  // CreeArchive the connection and the upload, belong here. This build has
-  // no FTP client, so the destination is reported unreachable, as the
-  // backup run does.
+  // An FTP listing that fails ends the run before its scan; the running
+  // mark is cleared at the end as for every other outcome.
   if (ftp_ && code_erreur_ == kErreurAucune) {
-    AjouteLigne(Text("ErreurFtp"));
-    AjouteLigne("");
-    code_erreur_ = kErreurConnexionFtp;
+    ListeFTP();
+    if (code_erreur_ != kErreurAucune) {
+      AjouteLigne(Text("ErreurFtp"));
+      AjouteLigne("");
+    }
   }
-  // ----
   selection_.clear();
   if (code_erreur_ == kErreurAucune) {
     scan_start_ = Now();
@@ -728,6 +727,14 @@ void TCustomDossier::LanceArchivage() {
 void TCustomDossier::CreeArchive() {
   const std::string name = nom_ + ArchiveStamp(Now()) + ".zip";
   AfficheEtat("Corv_2", "Copie");
+  // The server is reached before anything is built: no archive is made for
+  // a destination that cannot take it.
+  if (ftp_ && !OuvreClientFTP()) {
+    if (journal_) AjouteLigne(Text("ErreurFtp"));
+    code_erreur_ = kErreurConnexionFtp;
+    return;
+  }
+  ScopeExit ftp_client([this] { FermeClientFTP(); });
   auto failed = [&](const std::string& what) {
     AjouteLigne(Text("EchecTransfert"));
     AjouteLigne(what);
@@ -768,11 +775,18 @@ void TCustomDossier::CreeArchive() {
     AjouteLigne("");
     return;
   }
-  const auto target = Local(JoinOne(destination_, delivered));
-  const bool ok = !target.empty() && platform::CopyFileReplacing(archive, target).ok();
+  bool ok = false;
+  if (ftp_) {
+    // Into the destination folder itself; a failure there writes its own
+    // lines.
+    ok = EnvoieFTP(archive, delivered, "");
+  } else {
+    const auto target = Local(JoinOne(destination_, delivered));
+    ok = !target.empty() && platform::CopyFileReplacing(archive, target).ok();
+    if (!ok) failed(delivered);
+  }
   std::error_code ec;
   std::filesystem::remove(archive, ec);
-  if (!ok) failed(delivered);
   if (ok && every_file) {
     FolderSettings s = Settings();
     s.WriteDateTime(kSectionParams, "LastSave", scan_start_);

@@ -5,6 +5,8 @@
 #include "engine_fixture.h"
 #include "engine/configure.h"
 #include "ftp/ftp_server.h"
+#include "support/container.h"
+#include "util/zip_check.h"
 #include "support/stored_secret.h"
 
 namespace corvane::test {
@@ -400,6 +402,51 @@ TEST_F(FtpRunTest, PurgeAgesServerArchivesByTheirStampAndDeletesOnlyThisFoldersO
   EXPECT_EQ(refused->CodeErreur(), kErreurConnexionFtp);
   EXPECT_TRUE(refused->ArchivesInvalides().empty());
   EXPECT_EQ(Tree(ftproot).size(), 6u);
+}
+
+TEST_F(FtpRunTest, ArchiveRunUploadsOneArchiveIntoTheDestinationFolder) {
+  StartServer();
+  MakeFile("a.txt", "alpha");
+  MakeFile("Sub/b.txt", "bravo");
+  Settings().WriteInteger("PARAMS", "TypeSauve", 5);
+  Settings().WriteString("PARAMS", "Cryptage", EncryptSetting("clef"));
+  platform::FixedClock clock{*platform::ParseDateTime("15/03/2026 14:30:10")};
+  auto sv = Services();
+  sv.clock = &clock;
+  auto run = [&] {
+    auto d = std::make_unique<TCustomDossier>(sv);
+    ConfigureBackupRun(*d, {"Docs", ini.string()}, ini, RunCaller::AgentTray, true, clock.Now());
+    d->LanceArchivage();
+    return d;
+  };
+  const int sessions = server->Sessions();
+  auto d = run();
+  EXPECT_EQ(d->CodeErreur(), 0);
+  EXPECT_EQ(Tree(ftproot), (std::vector<std::string>{"sauve/Docs_2026_03_15_1430.zip.ccv"}));
+  EXPECT_EQ(server->Sessions(), sessions + 2) << "the listing, then the delivery";
+  const auto delivery = Session(sessions + 2);
+  EXPECT_NE(std::find(delivery.begin(), delivery.end(), "STOR Docs_2026_03_15_1430.zip.ccv"), delivery.end());
+  EXPECT_NE(LastSaveWritten(), *platform::ParseDateTime("01/01/2001 00:00:00"));
+
+  // The archive inside the container is whole, with its folder names.
+  const fs::path zip = dir / "got.zip";
+  ASSERT_EQ(DecryptContainerToFile(ftproot / "sauve/Docs_2026_03_15_1430.zip.ccv", zip, "clef"), DecryptResult::Done);
+  EXPECT_EQ(UnzipTest(zip), 0);
+  auto names = PyNames(zip);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{EntryOf(origin / "Sub/b.txt"), EntryOf(origin / "a.txt")}));
+  EXPECT_EQ(Tree(origin).size(), 2u) << "nothing built beside the sources";
+
+  // A server that refuses the login gets no archive, and LastSave stays.
+  Settings().WriteString("PARAMS", "LastSave", "01/01/2001 00:00:00");
+  Settings().WriteString("PARAMS", "FTPPass", EncryptSetting("wrong"));
+  fs::remove(ftproot / "sauve/Docs_2026_03_15_1430.zip.ccv");
+  auto refused = run();
+  EXPECT_EQ(refused->CodeErreur(), kErreurConnexionFtp);
+  EXPECT_TRUE(Tree(ftproot).empty());
+  EXPECT_EQ(LastSaveWritten(), *platform::ParseDateTime("01/01/2001 00:00:00"));
+  const auto journal = SplitLines(ReadAll(JournalPath(logs, "2026_03_15", "Docs")));
+  EXPECT_NE(std::find(journal.begin(), journal.end(), catalog.Text("ErreurFtp")), journal.end());
 }
 
 // ---------------------------------------------------------------- line rules
