@@ -104,7 +104,7 @@ bool Agent::Start() {
     services.status = window_.get();
     services.program_dir = paths.install_dir;
     services.logs_dir = paths.logs_dir;
-    services.work_dir = paths.config_dir / "work";
+    services.work_dir = paths.work_dir;
     services.network_root = platform::NetworkRootOf(paths);
     services.computer_name = platform::ComputerName();
     engine_starter_ = std::make_unique<EngineStarter>(std::move(services));

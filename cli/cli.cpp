@@ -569,28 +569,6 @@ class PrintingSink final : public JournalSink {
   std::uint64_t bytes_done_ = 0;
 };
 
-// A private folder for a run's intermediate files, removed afterwards.
-class WorkDir {
- public:
-  explicit WorkDir(const fs::path& parent) {
-    std::error_code ec;
-    fs::path base = parent.empty() ? fs::temp_directory_path(ec) : parent;
-    fs::create_directories(base, ec);
-    std::string tmpl = (base / "corvane-run-XXXXXX").string();
-    if (::mkdtemp(tmpl.data())) path_ = tmpl;
-  }
-  ~WorkDir() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  WorkDir(const WorkDir&) = delete;
-  WorkDir& operator=(const WorkDir&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
 std::string_view MeaningKey(int code) {
   switch (code) {
     case kErreurChemin: return "ErreurPath";
@@ -625,7 +603,6 @@ int Tool::Execute(const Parsed& p, RunKind kind) {
   fs::create_directories(ctx_.paths.logs_dir, ec);
   MessageCatalog catalog = LoadMessageCatalog(ctx_.paths.install_dir, ctx_.locale_language, *ctx_.registry);
   PrintingSink sink(ctx_, msg_.Text("CliProgression"), catalog.echec_transfert);
-  WorkDir work(ctx_.paths.runtime_dir);
   platform::SystemClock clock;
   EngineServices services;
   services.catalog = &catalog;
@@ -633,7 +610,7 @@ int Tool::Execute(const Parsed& p, RunKind kind) {
   services.journal_sink = &sink;
   services.program_dir = ctx_.paths.install_dir;
   services.logs_dir = ctx_.paths.logs_dir;
-  services.work_dir = work.path();
+  services.work_dir = ctx_.paths.work_dir;
   services.network_root = platform::NetworkRootFromEnvironment();
   services.computer_name = platform::ComputerName();
 

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "cli_fixture.h"
+#include "support/container.h"
 #include "engine/journal.h"
 #include "platform/datetime.h"
 
@@ -150,16 +151,34 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& tp) { return tp.param.label; });
 
 TEST_F(CliTest, FilesThatCouldNotBeDeliveredAreAnError) {
-  // A compressed folder whose files this build cannot prepare: the run says
-  // how many files did not go through instead of reporting success.
-  WriteOrigin("a.txt", "alpha");
-  WriteOrigin("b.txt", "bravo");
-  CreateFolder("Docs", {"--kind", "zip"});
+  // A file where the destination needs a folder: both copies fail, and the
+  // run says how many files did not go through instead of reporting success.
+  WriteOrigin("Sub/a.txt", "alpha");
+  WriteOrigin("Sub/b.txt", "bravo");
+  WriteAll(dest / "Sub", "in the way");
+  CreateFolder("Docs", {"--subfolders"});
   auto r = Cli({"run", "Docs"});
   EXPECT_EQ(r.exit_code, 2) << r.err;
   EXPECT_NE(r.err.find(Mess("CliEchecFichiers") + "2"), std::string::npos) << r.err;
-  EXPECT_TRUE(Listing(dest).empty());
+  EXPECT_EQ(Listing(dest), (std::set<std::string>{"Sub"}));
+  EXPECT_EQ(ReadAll(dest / "Sub"), "in the way");
   EXPECT_EQ(Param("Docs", "LastSave"), "<absent>");
+}
+
+TEST_F(CliTest, CompressedAndEncryptedFoldersRunEndToEnd) {
+  WriteOrigin("a.txt", "alpha");
+  const fs::path key = dir / "key";
+  WriteAll(key, "clef\n");
+  CreateFolder("Docs", {"--kind", "zip-crypt", "--key-file", key.string()});
+  auto r = Cli({"run", "Docs"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(Listing(dest), (std::set<std::string>{"a.txt.zip.ccv"}));
+  EXPECT_EQ(Listing(origin), (std::set<std::string>{"a.txt"})) << "no intermediate beside the source";
+  const fs::path zip = dir / "a.zip";
+  ASSERT_EQ(DecryptContainerToFile(dest / "a.txt.zip.ccv", zip, "clef"), DecryptResult::Done);
+  auto unzip = RunCommand({"/usr/bin/unzip", "-p", zip.string()});
+  EXPECT_EQ(unzip.exit_code, 0);
+  EXPECT_EQ(unzip.output, "alpha");
 }
 
 TEST_F(CliTest, OperationsTheFolderDoesNotOffer) {
