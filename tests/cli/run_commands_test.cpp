@@ -181,6 +181,55 @@ TEST_F(CliTest, CompressedAndEncryptedFoldersRunEndToEnd) {
   EXPECT_EQ(unzip.output, "alpha");
 }
 
+TEST_F(CliTest, EncryptedArchiveMirrorAndPurgeRunEndToEnd) {
+  WriteOrigin("a.txt", "alpha");
+  const fs::path key = dir / "key";
+  WriteAll(key, "clef");
+
+  // An encrypting folder delivers a container the library opens.
+  CreateFolder("Crypt", {"--kind", "crypt", "--key-file", key.string()});
+  auto c = Cli({"run", "Crypt"});
+  ASSERT_EQ(c.exit_code, 0) << c.err;
+  ASSERT_EQ(DecryptContainerToFile(dest / "a.txt.ccv", dir / "plain", "clef"), DecryptResult::Done);
+  EXPECT_EQ(ReadAll(dir / "plain"), "alpha");
+  ASSERT_EQ(Cli({"delete", "Crypt"}).exit_code, 0);
+  fs::remove(dest / "a.txt.ccv");
+
+  // An archive folder delivers one dated archive, and its purge removes the
+  // archives past their validity only.
+  CreateFolder("Arch", {"--kind", "archive", "--validity", "1"});
+  auto a = Cli({"run", "Arch"});
+  ASSERT_EQ(a.exit_code, 0) << a.err;
+  auto made = Listing(dest);
+  ASSERT_EQ(made.size(), 1u);
+  const std::string archive = *made.begin();
+  EXPECT_EQ(archive.rfind("Arch_", 0), 0u) << archive;
+  auto unzip = RunCommand({"/usr/bin/unzip", "-p", (dest / archive).string()});
+  EXPECT_EQ(unzip.exit_code, 0);
+  EXPECT_EQ(unzip.output, "alpha");
+  const fs::path old = dest / "Arch_2020_01_01_0000.zip";
+  WriteAll(old, "old");
+  fs::last_write_time(old, fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
+  auto p = Cli({"purge", "Arch"});
+  EXPECT_EQ(p.exit_code, 0) << p.err;
+  EXPECT_EQ(Listing(dest), (std::set<std::string>{archive}));
+  ASSERT_EQ(Cli({"delete", "Arch"}).exit_code, 0);
+
+  // A mirror deletes the copies whose source is gone once past the grace
+  // period (the editor's three days), and keeps the others.
+  fs::remove(dest / archive);
+  CreateFolder("Docs");
+  ASSERT_EQ(Cli({"run", "Docs"}).exit_code, 0);
+  const fs::path orphan = dest / "gone.txt";
+  WriteAll(orphan, "gone");
+  fs::last_write_time(orphan, fs::file_time_type::clock::now() - std::chrono::hours(24 * 10));
+  const fs::path recent = dest / "recent.txt";
+  WriteAll(recent, "recent");
+  auto m = Cli({"mirror", "Docs"});
+  EXPECT_EQ(m.exit_code, 0) << m.err;
+  EXPECT_EQ(Listing(dest), (std::set<std::string>{"a.txt", "recent.txt"}));
+}
+
 TEST_F(CliTest, OperationsTheFolderDoesNotOffer) {
   CreateFolder("Docs");
   CreateFolder("Arch", {"--kind", "archive"});
