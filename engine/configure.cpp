@@ -26,44 +26,9 @@ void ResetRunningMarks(const FolderRegister& folders, const std::filesystem::pat
   }
 }
 
-void ConfigureBackupRun(TCustomDossier& d, const RegisteredFolder& folder, const std::filesystem::path& settings_file,
-                        RunCaller caller, bool archive, platform::DateTime now) {
-  FolderSettings s(settings_file);
-  const auto P = kSectionParams;
-  const std::int64_t type = s.ReadInteger(P, "TypeSauve", 0);
-  d.SetNom(folder.name);
-  d.SetFichierIni(settings_file);
-  d.SetDestination(s.ReadString(P, "Destination", ""));
-  d.SetOrigine(s.ReadString(P, "Origine", ""));
-  d.SetJournal(s.ReadBool(P, "Journal", false));
-  d.SetFTP(s.ReadInteger(P, "TypeDesti", 0) == 2);
-  d.SetFTPUser(s.ReadString(P, "FTPUser", ""));
-  d.SetFTPPass(ReadSecret(s, "FTPPass"));
-  d.SetTauxZip(static_cast<std::int32_t>(s.ReadInteger(P, "TauxZip", 9)));
-  d.SetCompresse(!archive && (type == 1 || type == 3));
-  d.SetCrypte(archive ? type == 5 : (type == 2 || type == 3));
-  d.SetLastSave(s.ReadDateTime(P, "LastSave", now));
-  d.SetCryptage(ReadSecret(s, "Cryptage"));
-  d.SetNewFic(s.ReadBool(P, "NewFic", true));
-  d.SetPlugInn(s.ReadString(P, "PlugInn", ""));
-  d.SetNbJoursValideZip(JoursValidite(s.ReadInteger(P, "NbJoursValideZip", 0)));
-  d.SetSousRep(s.ReadBool(P, "SousRep", false));
-  if (archive) d.SetPasswordZip(ReadSecret(s, "PasswordZip"));
-  d.SetLimites(true);
-  const bool agent = caller != RunCaller::Console;
-  // The file limit is set before the delay so that the run starts with
-  // min(per minute x delay, per run).
-  if (agent) {
-    d.SetNBMaxFic(static_cast<std::int32_t>(s.ReadInteger(P, "NbMaxFic", 30)));
-    d.SetVolumeMax(s.ReadInteger(P, "VolumeMax", 10));
-  }
-  d.SetDelaiSauve(static_cast<std::int32_t>(s.ReadInteger(P, "DelaiSauve", caller == RunCaller::AgentScheduler ? 0 : 30)));
-  if (agent) d.SetNBMaxFicMin(static_cast<std::int32_t>(s.ReadInteger(P, "NbMaxFicMin", 30)));
-}
-
 namespace {
 
-// The keys the mirror and the purge share.
+// The keys every run reads alike.
 void ConfigureCommon(TCustomDossier& d, const RegisteredFolder& folder, const std::filesystem::path& settings_file,
                      const FolderSettings& s) {
   const auto P = kSectionParams;
@@ -80,6 +45,33 @@ void ConfigureCommon(TCustomDossier& d, const RegisteredFolder& folder, const st
 }
 
 }  // namespace
+
+void ConfigureBackupRun(TCustomDossier& d, const RegisteredFolder& folder, const std::filesystem::path& settings_file,
+                        RunCaller caller, bool archive, platform::DateTime now) {
+  FolderSettings s(settings_file);
+  const auto P = kSectionParams;
+  const std::int64_t type = s.ReadInteger(P, "TypeSauve", 0);
+  ConfigureCommon(d, folder, settings_file, s);
+  d.SetCompresse(!archive && (type == 1 || type == 3));
+  d.SetCrypte(archive ? type == 5 : (type == 2 || type == 3));
+  d.SetLastSave(s.ReadDateTime(P, "LastSave", now));
+  d.SetCryptage(ReadSecret(s, "Cryptage"));
+  d.SetNewFic(s.ReadBool(P, "NewFic", true));
+  d.SetPlugInn(s.ReadString(P, "PlugInn", ""));
+  d.SetNbJoursValideZip(JoursValidite(s.ReadInteger(P, "NbJoursValideZip", 0)));
+  if (archive) d.SetPasswordZip(ReadSecret(s, "PasswordZip"));
+  d.SetLimites(true);
+  const bool agent = caller != RunCaller::Console;
+  // The file limit is set before the delay so that the run starts with
+  // min(per minute x delay, per run).
+  if (agent) {
+    d.SetNBMaxFic(static_cast<std::int32_t>(s.ReadInteger(P, "NbMaxFic", 30)));
+    d.SetVolumeMax(s.ReadInteger(P, "VolumeMax", 10));
+  }
+  d.SetDelaiSauve(static_cast<std::int32_t>(s.ReadInteger(P, "DelaiSauve", caller == RunCaller::AgentScheduler ? 0 : 30)));
+  if (agent) d.SetNBMaxFicMin(static_cast<std::int32_t>(s.ReadInteger(P, "NbMaxFicMin", 30)));
+}
+
 
 void ConfigureMirrorRun(TCustomDossier& d, const RegisteredFolder& folder, const std::filesystem::path& settings_file) {
   FolderSettings s(settings_file);

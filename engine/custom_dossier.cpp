@@ -642,48 +642,24 @@ void TCustomDossier::WriteCalendarBlock(platform::DateTime end) {
                    prefix + " : Fin       " + platform::FormatTime(end), ""});
 }
 
-void TCustomDossier::LanceSauvegarde() {
+void TCustomDossier::OuvreOperation(Bloc bloc, std::string_view journal_key) {
   code_erreur_ = kErreurAucune;
-  if (!TakeEncours()) {
-    deja_en_cours_ = true;
-    return;
-  }
+  bloc_ = bloc;
   started_ = true;
-  ScopeExit work_folder([this] { RetireDossierTravail(); });
   debut_ = Now();
-  transfert_ = debut_;
   calendar_stamp_ = DateJour(debut_);
   suspendu_ = false;
-  volume_selectionne_ = 0;
   journal_file_ = RunJournal(services_.logs_dir, nom_, services_.journal_sink);
-  if (journal_) journal_file_.Open(debut_, Text("Sauve"));
-
-  VerifieChemin(origine_);
-  if (!ftp_ && code_erreur_ == kErreurAucune) VerifieChemin(destination_);
-  if (ftp_ && code_erreur_ == kErreurAucune) {
-    ListeFTP();
-    if (code_erreur_ != kErreurAucune) {
-      AjouteLigne(Text("ErreurFtp"));
-      AjouteLigne("");
-    }
-  }
-  selection_.clear();
-  if (code_erreur_ == kErreurAucune) {
-    scan_start_ = Now();
-    ScanOrigine();
-  }
-  transfert_ = Now();
-  if (code_erreur_ == kErreurAucune) CopieFichiers();
-  if (journal_) journal_file_.Close(Now(), suspendu_, Text("Suspension"), Text("FinJournal"));
-  AfficheEtat("Corv_1", "Veille");
-  ReleaseStatusKeys();
-  WriteCalendarBlock(Now());
-  started_ = false;
+  if (journal_) journal_file_.Open(debut_, Text(journal_key));
 }
+
+void TCustomDossier::LanceSauvegarde() { LanceRun(false); }
 
 // The archive run: the backup run's skeleton, with one archive of every
 // selected file as its delivery.
-void TCustomDossier::LanceArchivage() {
+void TCustomDossier::LanceArchivage() { LanceRun(true); }
+
+void TCustomDossier::LanceRun(bool archive) {
   code_erreur_ = kErreurAucune;
   if (!TakeEncours()) {
     deja_en_cours_ = true;
@@ -716,7 +692,10 @@ void TCustomDossier::LanceArchivage() {
     ScanOrigine();
   }
   transfert_ = Now();
-  if (code_erreur_ == kErreurAucune && !selection_.empty() && !suspendu_) CreeArchive();
+  if (code_erreur_ == kErreurAucune) {
+    if (!archive) CopieFichiers();
+    else if (!selection_.empty() && !suspendu_) CreeArchive();
+  }
   if (journal_) journal_file_.Close(Now(), suspendu_, Text("Suspension"), Text("FinJournal"));
   AfficheEtat("Corv_1", "Veille");
   ReleaseStatusKeys();

@@ -265,6 +265,11 @@ class TCustomDossier {
  private:
   const std::string& Text(std::string_view key) const;
   platform::DateTime Now() const;
+  // The opening the mirror and the purge share: times, journal, status.
+  enum class Bloc;
+  void OuvreOperation(Bloc bloc, std::string_view journal_key);
+  // The backup and archive runs: one skeleton, two deliveries.
+  void LanceRun(bool archive);
   bool TakeEncours();
   void ReleaseStatusKeys();
   void WriteCalendarBlock(platform::DateTime end);

@@ -96,15 +96,8 @@ void TCustomDossier::ListeMiroir() {
 }
 
 void TCustomDossier::LanceMiroir() {
-  code_erreur_ = kErreurAucune;
-  bloc_ = Bloc::Miroir;
-  started_ = true;
-  debut_ = Now();
-  calendar_stamp_ = DateJour(debut_);
-  suspendu_ = false;
   fichiers_miroir_.clear();
-  journal_file_ = RunJournal(services_.logs_dir, nom_, services_.journal_sink);
-  if (journal_) journal_file_.Open(debut_, Text("Miroir"));
+  OuvreOperation(Bloc::Miroir, "Miroir");
 
   // An archive's name never matches a source's: a mirror there would take
   // every archive for an orphan.

@@ -161,15 +161,8 @@ void TCustomDossier::EffaceArchives(ArchiveSource& source) {
 }
 
 void TCustomDossier::LanceEffaceArchives() {
-  code_erreur_ = kErreurAucune;
-  bloc_ = Bloc::Purge;
-  started_ = true;
-  debut_ = Now();
-  calendar_stamp_ = DateJour(debut_);
-  suspendu_ = false;
   archives_invalides_.clear();
-  journal_file_ = RunJournal(services_.logs_dir, nom_, services_.journal_sink);
-  if (journal_) journal_file_.Open(debut_, Text("DelZip"));
+  OuvreOperation(Bloc::Purge, "DelZip");
 
   if (ftp_) {
     FtpArchiveSource source(*this);
