@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "platform/idle_thread.h"
+#include "support/cast128.h"
 
 namespace corvane {
 
@@ -30,6 +31,7 @@ void TWorkerThread::Execute() {
     }
   }
   dossier_.reset();
+  ReleaseCipherThreadState();
   if (done_) {
     try {
       done_();

@@ -4,6 +4,7 @@
 #include "support/cast128.h"
 
 #include <openssl/cast.h>
+#include <openssl/crypto.h>
 
 #include <algorithm>
 #include <bit>
@@ -185,5 +186,7 @@ void TCast128::Cfb8Decrypt(const void* input, void* output, std::size_t length) 
   }
   Store(chain_.data(), chain);
 }
+
+void ReleaseCipherThreadState() noexcept { OPENSSL_thread_stop(); }
 
 }  // namespace corvane

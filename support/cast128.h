@@ -77,4 +77,10 @@ class TCast128 final : public TBlockCipher {
   Block chain_;
 };
 
+// Frees what the cipher library keeps for the calling thread. A worker
+// thread calls it as its last use of the ciphers, before it says it is done:
+// a process that ends as soon as it hears that would otherwise take that
+// state down with it unreleased.
+void ReleaseCipherThreadState() noexcept;
+
 }  // namespace corvane
