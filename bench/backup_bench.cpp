@@ -2,9 +2,6 @@
 // a first full copy against `cp -a`, and a run that finds nothing to copy
 // against `rsync -a` on up-to-date trees. Figures are printed as ratios.
 //   backup_bench [WORK_DIR] [--preset small|mixed|large] [--seed N] [--rounds N]
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_util.h"
 #include "bench/corpus.h"
 #include "engine/configure.h"
 #include "engine/custom_dossier.h"
@@ -20,36 +18,10 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
-
-int Run(const std::vector<std::string>& argv) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execvp(args[0], args.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Writes out what earlier steps left dirty, so that no measurement pays for
-// another's write-back.
-void Settle() { Run({"sync"}); }
-
-double TimeCommand(const std::vector<std::string>& argv) {
-  auto t0 = Clock::now();
-  if (Run(argv) != 0) {
-    std::fprintf(stderr, "%s failed\n", argv[0].c_str());
-    std::exit(1);
-  }
-  return Seconds(t0);
-}
+using corvane::bench::Clock;
+using corvane::bench::Seconds;
+using corvane::bench::Settle;
+using corvane::bench::TimeCommand;
 
 struct EngineRun {
   double seconds = 0;

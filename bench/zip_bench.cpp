@@ -7,8 +7,6 @@
 //   zip_bench [WORK_DIR] [--only compressed|archive|encrypted] [--rounds N] [--seed N]
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/cast.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -19,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_util.h"
 #include "bench/corpus.h"
 #include "engine/configure.h"
 #include "engine/custom_dossier.h"
@@ -28,33 +27,10 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
-
-int Run(const std::vector<std::string>& argv) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execvp(args[0], args.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-void MustRun(const std::vector<std::string>& argv) {
-  if (Run(argv) != 0) {
-    std::fprintf(stderr, "%s failed\n", argv[0].c_str());
-    std::exit(1);
-  }
-}
-
-// Dirty pages of one measure are not the next one's cost.
-void Settle() { ::sync(); }
+using corvane::bench::Clock;
+using corvane::bench::MustRun;
+using corvane::bench::Seconds;
+using corvane::bench::Settle;
 
 void WriteSettings(const fs::path& ini, const fs::path& src, const fs::path& dest, int type) {
   fs::remove(ini);
