@@ -37,7 +37,7 @@ namespace {
 
 // ------------------------------------------------------------ arguments
 
-struct OptionSpec {
+struct OptionRule {
   std::string_view name;  // without "--"
   bool takes_value;
 };
@@ -62,7 +62,7 @@ struct UsageError {
 };
 
 std::optional<UsageError> Parse(const std::vector<std::string>& args, std::size_t from,
-                                const std::vector<OptionSpec>& specs, Parsed& parsed) {
+                                const std::vector<OptionRule>& rules, Parsed& parsed) {
   bool options_ended = false;
   for (std::size_t i = from; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -85,9 +85,9 @@ std::optional<UsageError> Parse(const std::vector<std::string>& args, std::size_
       parsed.help = true;
       continue;
     }
-    auto spec = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) { return s.name == name; });
-    if (spec == specs.end()) return UsageError{"CliOptionInconnue", a};
-    if (!spec->takes_value) {
+    auto rule = std::find_if(rules.begin(), rules.end(), [&](const OptionRule& r) { return r.name == name; });
+    if (rule == rules.end()) return UsageError{"CliOptionInconnue", a};
+    if (!rule->takes_value) {
       if (inline_value) return UsageError{"CliValeurIncorrecte", a};
       parsed.flags.insert(name);
       continue;
@@ -142,7 +142,7 @@ class Tool {
   struct Command {
     std::string_view name;
     std::string_view help_key;
-    std::vector<OptionSpec> options;
+    std::vector<OptionRule> options;
     std::size_t min_args;
     std::size_t max_args;
     int (Tool::*handler)(const Parsed&);
