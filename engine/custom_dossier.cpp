@@ -541,17 +541,22 @@ Traitement TCustomDossier::TraiteFichier(const FichierSelectionne& f, const std:
 
 namespace {
 
-// Copies staged together are flushed with one call and then take their
-// names: each delivered name holds a whole file even after a power cut,
-// without one flush per file.
+// Copies that replace a file are flushed together with one call before
+// they take their names: each replaced name holds a whole file even after
+// a power cut, without one flush per file. A copy onto a free name needs
+// no flush first: LastSave only moves after the flush at the end of the
+// copy, so a file a power cut left short is copied again.
 constexpr std::size_t kBatchFiles = 256;
 constexpr std::uint64_t kBatchBytes = 256ull << 20;
 
 bool FlushBatch(const std::vector<const platform::StagedCopy*>& copies) {
-  if (copies.empty()) return true;
-  if (platform::FlushFileSystem(copies.front()->destination().parent_path()).ok()) return true;
-  // A file system that cannot be flushed as a whole: one file at a time.
+  std::vector<const platform::StagedCopy*> replacing;
   for (const auto* c : copies)
+    if (c->replaces()) replacing.push_back(c);
+  if (replacing.empty()) return true;
+  if (platform::FlushFileSystem(replacing.front()->destination().parent_path()).ok()) return true;
+  // A file system that cannot be flushed as a whole: one file at a time.
+  for (const auto* c : replacing)
     if (!c->Flush().ok()) return false;
   return true;
 }
@@ -614,7 +619,7 @@ void TCustomDossier::CopieFichiers() {
   // LastSave only moves when everything went through, and only once the
   // new names themselves are on disk.
   if (!every_file_delivered) return;
-  if (!selection_.empty()) platform::FlushFileSystem(Local(WithSlash(destination_)));
+  if (!selection_.empty() && !platform::FlushFileSystem(Local(WithSlash(destination_))).ok()) return;
   FolderSettings s = Settings();
   s.WriteDateTime(kSectionParams, "LastSave", scan_start_);
   if (!selection_.empty()) s.WriteString(kSectionParams, "Sauvegarde reelle", "1");

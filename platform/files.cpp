@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <random>
+#include <cstdio>
 
 namespace corvane::platform {
 namespace {
@@ -176,9 +178,28 @@ int CopyRange(int in, int out, off_t offset, off_t length, Method& method, bool&
 }
 
 // Copies the data of a `size`-byte file, skipping its holes; `copied` is
-// where the source's content ended.
-int CopyContent(int in, int out, off_t size, off_t& copied) {
+// where the source's content ended. `sized` tells whether the output's
+// length already is `copied` (otherwise a trailing hole or an early end
+// leaves it to be set).
+int CopyContent(int in, int out, const struct stat& st, off_t& copied, bool& sized) {
+  const off_t size = st.st_size;
   Method method = Method::CopyFileRange;
+  sized = true;
+  // A file with a block for every byte has no hole to look for: two lseeks
+  // less per file.
+  if (st.st_blocks * 512 >= size) {
+    bool eof = false;
+    if (int e = CopyRange(in, out, 0, size, method, eof)) return e;
+    if (!eof) {
+      copied = size;
+      return 0;
+    }
+    struct stat now {};
+    copied = ::fstat(in, &now) == 0 ? std::min<off_t>(size, now.st_size) : 0;
+    sized = false;
+    return 0;
+  }
+  sized = false;
   off_t pos = 0;
   // Each turn moves past one data extent, so this ends; the bound guards
   // against a file system that reports extents inconsistently.
@@ -195,8 +216,8 @@ int CopyContent(int in, int out, off_t size, off_t& copied) {
     if (int e = CopyRange(in, out, data, hole - data, method, eof)) return e;
     if (eof) {
       // The source shrank: its end is wherever the reads stopped.
-      struct stat st {};
-      copied = ::fstat(in, &st) == 0 ? std::min<off_t>(size, st.st_size) : data;
+      struct stat now {};
+      copied = ::fstat(in, &now) == 0 ? std::min<off_t>(size, now.st_size) : data;
       return 0;
     }
     pos = hole;
@@ -268,11 +289,43 @@ bool DirectoryExists(const std::filesystem::path& path) {
 
 namespace {
 
-// Copies content, mode and times of a regular file into a temporary file
-// beside `destination`; the temporary is kept on success, and `lock_fd`
-// holds it locked.
-FileResult CopyToTemporary(const std::filesystem::path& source, const std::filesystem::path& destination,
-                           bool flush, std::string& temp_path, int& lock_fd) {
+// Whether a name is taken (by anything, a dangling link too): delivering
+// onto it replaces something.
+bool NameTaken(const std::filesystem::path& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Files opened with O_TMPFILE get their name through /proc; without it
+// (some containers) the named temporaries are used.
+bool CanNameOpenFiles() {
+  static const bool ok = ::access("/proc/self/fd", X_OK) == 0;
+  return ok;
+}
+
+int LinkOpenFile(int fd, const std::filesystem::path& name) {
+  char proc[40];
+  std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+  return ::linkat(AT_FDCWD, proc, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
+// A fresh name of the temporaries' form beside `target`.
+std::filesystem::path TemporaryName(const std::filesystem::path& target) {
+  static constexpr char kAlphabet[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  thread_local std::mt19937_64 rng{(std::uint64_t{std::random_device{}()} << 32) ^ std::random_device{}()};
+  std::string name = target.filename().string();
+  if (name.size() > 200) name.resize(200);
+  name = "." + name + std::string(kTempMark);
+  for (std::size_t i = 0; i < kTempRandom; ++i) name += kAlphabet[rng() % (sizeof kAlphabet - 1)];
+  return target.parent_path() / name;
+}
+
+// Copies content, mode and times of a regular file into a new file of the
+// destination's folder. Where the file system allows it the file has no
+// name yet (O_TMPFILE): a copy killed midway leaves nothing at all.
+// Otherwise it is a named temporary, kept on success and held locked.
+FileResult CopyToStaging(const std::filesystem::path& source, const std::filesystem::path& destination,
+                         StagingKind kind, StagedCopy& staged) {
   // O_NONBLOCK: opening a FIFO would otherwise wait for a writer; it has
   // no effect on the regular files we go on with.
   UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
@@ -281,81 +334,109 @@ FileResult CopyToTemporary(const std::filesystem::path& source, const std::files
   if (::fstat(in.get(), &st) != 0) return Fail(errno, "cannot read the attributes of", source);
   if (!S_ISREG(st.st_mode)) return Fail(S_ISDIR(st.st_mode) ? EISDIR : EINVAL, "not a regular file:", source);
 
+  std::filesystem::path dir = destination.parent_path();
+  if (dir.empty()) dir = ".";
+  UniqueFd anonymous;
+  if (kind == StagingKind::Any && CanNameOpenFiles())
+    anonymous.Reset(::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
   TempFile temp;
-  if (int e = temp.Create(destination)) {
-    return Fail(e, "cannot create a temporary file in", destination.parent_path());
+  int out = anonymous.get();
+  if (out < 0) {
+    if (int e = temp.Create(destination)) {
+      return Fail(e, "cannot create a temporary file in", destination.parent_path());
+    }
+    out = temp.fd();
   }
+  const std::string& shown = anonymous.get() >= 0 ? destination.string() : temp.path();
   off_t copied = 0;
-  if (int e = CopyContent(in.get(), temp.fd(), st.st_size, copied)) {
+  bool sized = true;
+  if (int e = CopyContent(in.get(), out, st, copied, sized)) {
     return {e, "cannot copy " + source.string() + " to " + destination.string() + ": " + std::strerror(e)};
   }
   // Trailing holes make no data extent: the length sets them.
-  if (::ftruncate(temp.fd(), copied) != 0) return Fail(errno, "cannot size", temp.path());
-  if (::fchmod(temp.fd(), st.st_mode & 0777) != 0) return Fail(errno, "cannot set the mode of", temp.path());
+  if (!sized && ::ftruncate(out, copied) != 0) return Fail(errno, "cannot size", shown);
+  if (::fchmod(out, st.st_mode & 0777) != 0) return Fail(errno, "cannot set the mode of", shown);
   // Last, so that no write comes after it.
   const timespec times[2] = {st.st_atim, st.st_mtim};
-  if (::futimens(temp.fd(), times) != 0) return Fail(errno, "cannot set the times of", temp.path());
-  if (flush && ::fdatasync(temp.fd()) != 0) return Fail(errno, "cannot flush", temp.path());
+  if (::futimens(out, times) != 0) return Fail(errno, "cannot set the times of", shown);
+  const bool replaces = NameTaken(destination);
+  if (anonymous.get() >= 0) {
+    staged = StagedCopy::Unnamed(anonymous.release(), destination, replaces);
+    return {};
+  }
   // The lock goes on in a descriptor of its own: the writing one is closed
   // now so that a late write error (NFS, quota) is seen here.
   UniqueFd lock(temp.DupLock());
   if (lock.get() < 0) return Fail(errno, "cannot keep open", temp.path());
   if (int e = temp.CloseFd()) return Fail(e, "cannot write", temp.path());
-  temp_path = temp.path();
-  lock_fd = lock.release();
+  staged = StagedCopy(temp.path(), destination, lock.release());
   temp.Keep();
   return {};
 }
 
 }  // namespace
 
-FileResult CopyFileReplacing(const std::filesystem::path& source, const std::filesystem::path& destination) {
-  // Flushed before the rename: after a power cut the name holds the old
-  // file or the new one, never an empty one.
+FileResult CopyFileReplacing(const std::filesystem::path& source, const std::filesystem::path& destination,
+                             StagingKind kind) {
+  // Flushed before it takes the name: after a power cut the name holds the
+  // old file or the new one, never an empty one.
   StagedCopy staged;
-  std::string temp;
-  int lock = -1;
-  if (auto r = CopyToTemporary(source, destination, true, temp, lock); !r) return r;
-  staged = StagedCopy(std::move(temp), destination, lock);
+  if (auto r = CopyToStaging(source, destination, kind, staged); !r) return r;
+  if (auto r = staged.Flush(); !r) return r;
   return staged.Commit();
 }
 
 StagedCopy::StagedCopy(std::string temp, std::filesystem::path destination, int lock_fd)
-    : temp_(std::move(temp)), destination_(std::move(destination)), lock_fd_(lock_fd) {}
+    : temp_(std::move(temp)), destination_(std::move(destination)), fd_(lock_fd), replaces_(NameTaken(destination_)) {}
+
+StagedCopy StagedCopy::Unnamed(int fd, std::filesystem::path destination, bool replaces) {
+  StagedCopy c;
+  c.destination_ = std::move(destination);
+  c.fd_ = fd;
+  c.unnamed_ = true;
+  c.replaces_ = replaces;
+  return c;
+}
 
 StagedCopy::StagedCopy(StagedCopy&& other) noexcept
     : temp_(std::exchange(other.temp_, {})),
       destination_(std::move(other.destination_)),
-      lock_fd_(std::exchange(other.lock_fd_, -1)) {}
+      fd_(std::exchange(other.fd_, -1)),
+      unnamed_(std::exchange(other.unnamed_, false)),
+      replaces_(other.replaces_) {}
 
 StagedCopy& StagedCopy::operator=(StagedCopy&& other) noexcept {
   if (this != &other) {
     Discard();
     temp_ = std::exchange(other.temp_, {});
     destination_ = std::move(other.destination_);
-    lock_fd_ = std::exchange(other.lock_fd_, -1);
+    fd_ = std::exchange(other.fd_, -1);
+    unnamed_ = std::exchange(other.unnamed_, false);
+    replaces_ = other.replaces_;
   }
   return *this;
 }
 
 StagedCopy::~StagedCopy() { Discard(); }
 
-void StagedCopy::Unlock() {
-  if (lock_fd_ >= 0) ::close(lock_fd_);
-  lock_fd_ = -1;
+void StagedCopy::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  unnamed_ = false;
 }
 
 void StagedCopy::Discard() {
   // Removed while still locked: no cleaner can take it for a dead one's.
+  // An unnamed file goes with its last descriptor.
   if (!temp_.empty()) ::unlink(temp_.c_str());
   temp_.clear();
-  Unlock();
+  Close();
 }
 
 FileResult StagedCopy::Flush() const {
-  if (temp_.empty()) return Fail(EINVAL, "nothing staged for", destination_);
-  if (lock_fd_ >= 0) {
-    if (::fdatasync(lock_fd_) != 0) return Fail(errno, "cannot flush", temp_);
+  if (!staged()) return Fail(EINVAL, "nothing staged for", destination_);
+  if (fd_ >= 0) {
+    if (::fdatasync(fd_) != 0) return Fail(errno, "cannot flush", unnamed_ ? destination_.string() : temp_);
     return {};
   }
   UniqueFd fd(::open(temp_.c_str(), O_RDONLY | O_CLOEXEC));
@@ -364,24 +445,61 @@ FileResult StagedCopy::Flush() const {
 }
 
 FileResult StagedCopy::Commit() {
-  if (temp_.empty()) return Fail(EINVAL, "nothing staged for", destination_);
+  if (!staged()) return Fail(EINVAL, "nothing staged for", destination_);
+  if (unnamed_) {
+    if (!replaces_) {
+      const int e = LinkOpenFile(fd_, destination_);
+      if (e == 0) {
+        Close();
+        return {};
+      }
+      if (e != EEXIST) {
+        Discard();
+        return Fail(e, "cannot deliver", destination_);
+      }
+      // Something took the name meanwhile: replace it as a whole, which
+      // needs this file on disk first.
+      if (::fdatasync(fd_) != 0) {
+        const int f = errno;
+        Discard();
+        return Fail(f, "cannot flush", destination_);
+      }
+    }
+    // A rename is what replaces atomically, and it needs a name to start
+    // from: a temporary one, locked before it appears (through this very
+    // descriptor) and under the folder's shared lock, as the cleaner of
+    // stale temporaries expects.
+    ::flock(fd_, LOCK_EX | LOCK_NB);  // nobody else can hold an unnamed file
+    std::filesystem::path dir = destination_.parent_path();
+    UniqueFd folder(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() >= 0) FlockRetry(folder.get(), LOCK_SH);
+    int e = EEXIST;
+    for (int attempt = 0; attempt < 16 && e == EEXIST; ++attempt) {
+      auto name = TemporaryName(destination_);
+      e = LinkOpenFile(fd_, name);
+      if (e == 0) temp_ = name.string();
+    }
+    folder.Close();
+    if (e != 0) {
+      Discard();
+      return Fail(e, "cannot stage a replacement for", destination_);
+    }
+    unnamed_ = false;  // from here on it is a named temporary like any other
+  }
   if (::rename(temp_.c_str(), destination_.c_str()) != 0) {
     int e = errno;
     Discard();
     return Fail(e, "cannot replace", destination_);
   }
   temp_.clear();
-  Unlock();
+  Close();
   return {};
 }
 
 FileResult StageCopy(const std::filesystem::path& source, const std::filesystem::path& destination,
-                     StagedCopy& staged) {
-  std::string temp;
-  int lock = -1;
-  if (auto r = CopyToTemporary(source, destination, false, temp, lock); !r) return r;
-  staged = StagedCopy(std::move(temp), destination, lock);
-  return {};
+                     StagedCopy& staged, StagingKind kind) {
+  staged = StagedCopy();
+  return CopyToStaging(source, destination, kind, staged);
 }
 
 bool IsCopyTemporaryName(std::string_view name) {
@@ -465,22 +583,38 @@ FileResult DeleteFile(const std::filesystem::path& path) {
   return {};
 }
 
+namespace {
+
+// Most calls find the parents there already: the folder itself is tried
+// first, and the parents only when it says they are missing.
+FileResult MakeDirectory(const std::filesystem::path& path, int depth) {
+  if (::mkdir(path.c_str(), 0777) == 0) return {};
+  int e = errno;
+  if (e == ENOENT && depth < 4096) {
+    const auto parent = path.parent_path();
+    if (!parent.empty() && parent != path) {
+      if (auto r = MakeDirectory(parent, depth + 1); !r) return r;
+      if (::mkdir(path.c_str(), 0777) == 0) return {};
+      e = errno;
+    }
+  }
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return {};
+    return Fail(ENOTDIR, "cannot create the directory", path);
+  }
+  return Fail(e, "cannot create the directory", path);
+}
+
+}  // namespace
+
 FileResult CreateDirectories(const std::filesystem::path& path) {
   if (path.empty()) return Fail(ENOENT, "cannot create the directory", path);
-  std::filesystem::path prefix;
-  for (const auto& part : path) {
-    prefix /= part;
-    if (part.empty() || part == "/") continue;
-    if (::mkdir(prefix.c_str(), 0777) == 0) continue;
-    int e = errno;
-    struct stat st {};
-    if (::stat(prefix.c_str(), &st) == 0) {
-      if (S_ISDIR(st.st_mode)) continue;
-      return Fail(ENOTDIR, "cannot create the directory", prefix);
-    }
-    return Fail(e, "cannot create the directory", prefix);
-  }
-  return {};
+  // "a/b/" names the folder "a/b".
+  auto p = path;
+  for (int i = 0; i < 64 && !p.has_filename() && p.has_parent_path() && p != p.root_path(); ++i) p = p.parent_path();
+  if (p == p.root_path()) return {};
+  return MakeDirectory(p, 0);
 }
 
 SharedReadFile SharedReadFile::Open(const std::filesystem::path& path, FileResult* result) {

@@ -49,34 +49,51 @@ bool DirectoryExists(const std::filesystem::path& path);  // a directory, or a l
 
 // Copies the content, permission bits and times (to the nanosecond) of a
 // regular file to `destination`, replacing a file already there. The bytes
-// go to a temporary file beside the destination, which takes the
-// destination's name only when complete and flushed: the delivered name
-// always holds either the old file or the whole new one. Holes of sparse
-// files stay holes. A failed copy leaves no temporary file behind; a copy
-// killed midway can leave one (".<name>.corvane-XXXXXX"), which
-// RemoveStaleTemporaries clears later: while a temporary is written or
-// staged, its writer holds an flock on it.
-FileResult CopyFileReplacing(const std::filesystem::path& source, const std::filesystem::path& destination);
+// go to a file of the destination's folder that takes the destination's
+// name only when complete and flushed: the delivered name always holds
+// either the old file or the whole new one. Holes of sparse files stay
+// holes. Where the file system can (O_TMPFILE), that file has no name
+// until then, so a copy killed midway leaves nothing; elsewhere it is a
+// temporary ".<name>.corvane-XXXXXX", which its writer holds with an flock
+// and RemoveStaleTemporaries clears once its writer is dead.
+// How a copy keeps its bytes until it is delivered: without a name where
+// the file system can, or always under a named temporary (what file
+// systems without O_TMPFILE, network ones among them, get).
+enum class StagingKind { Any, Named };
+FileResult CopyFileReplacing(const std::filesystem::path& source, const std::filesystem::path& destination,
+                             StagingKind kind = StagingKind::Any);
 
-// The same copy in two steps, so that many files can be made durable with
-// one flush: StageCopy writes the temporary file (not flushed); after
-// FlushFileSystem, Commit gives it the destination's name. A staged copy
-// that is dropped uncommitted removes its temporary file. It keeps the
-// temporary open and locked until then.
+// The same copy in two steps, so that many files can be delivered with one
+// flush: StageCopy writes the file (not flushed); Commit gives it the
+// destination's name. A copy that replaces a file must be flushed first
+// (FlushFileSystem, or Flush) so that a power cut cannot leave the name
+// empty; a copy onto a free name need not: the name it takes held nothing
+// before, and the caller's own record of what was delivered is written
+// only after a flush. A staged copy that is dropped uncommitted leaves
+// nothing behind. It keeps its file open (and a named one locked) until
+// then.
 class StagedCopy {
  public:
   StagedCopy() = default;
+  // A named temporary that the caller (or a writer filling it in place)
+  // has made or will make.
   StagedCopy(std::string temp, std::filesystem::path destination, int lock_fd = -1);
+  // An O_TMPFILE file, owned from now on.
+  static StagedCopy Unnamed(int fd, std::filesystem::path destination, bool replaces);
   StagedCopy(StagedCopy&& other) noexcept;
   StagedCopy& operator=(StagedCopy&& other) noexcept;
   StagedCopy(const StagedCopy&) = delete;
   StagedCopy& operator=(const StagedCopy&) = delete;
   ~StagedCopy();
 
-  bool staged() const { return !temp_.empty(); }
-  // The temporary name, for a writer that fills it in place.
+  bool staged() const { return !temp_.empty() || unnamed_; }
+  // The temporary name, for a writer that fills it in place; empty for an
+  // unnamed file.
   const std::string& temp() const { return temp_; }
   const std::filesystem::path& destination() const { return destination_; }
+  // Whether the destination's name was taken when the copy was staged: its
+  // delivery must then wait for a flush.
+  bool replaces() const { return replaces_; }
   // Flushes this one file's data (where the file system cannot be flushed
   // as a whole).
   FileResult Flush() const;
@@ -84,13 +101,15 @@ class StagedCopy {
 
  private:
   void Discard();
-  void Unlock();
+  void Close();
   std::string temp_;
   std::filesystem::path destination_;
-  int lock_fd_ = -1;
+  int fd_ = -1;  // the lock of a named temporary, or the unnamed file itself
+  bool unnamed_ = false;
+  bool replaces_ = true;
 };
 FileResult StageCopy(const std::filesystem::path& source, const std::filesystem::path& destination,
-                     StagedCopy& staged);
+                     StagedCopy& staged, StagingKind kind = StagingKind::Any);
 // Removes from `dir` (not its subfolders) the temporary files our copies
 // and atomic writes leave when they are killed midway: regular files named
 // ".<name>.corvane-XXXXXX" whose flock can be taken, so that a live

@@ -290,10 +290,15 @@ TEST_F(EngineTest, ARequestDuringTheFifthCopyStopsTheRunAfterIt) {
   const auto before = platform::DateTime(std::chrono::system_clock::now() - 10h);
   Settings().WriteDateTime("PARAMS", "LastSave", before);
   int watcher = ForkChild([&] {
-    // Waits for the fifth file's copy to be under way, then asks.
+    // Waits for the fifth file's copy to be under way (the run holds it
+    // open), then asks.
+    const fs::path fds = "/proc/" + std::to_string(::getppid()) + "/fd";
+    const fs::path fifth = origin / "f5.bin";
     for (int i = 0; i < 30000; ++i) {
-      for (auto& e : fs::directory_iterator(dest)) {
-        if (e.path().filename().string().find("f5.bin") != std::string::npos) {
+      std::error_code ec;
+      for (auto& e : fs::directory_iterator(fds, ec)) {
+        std::error_code link_ec;
+        if (fs::read_symlink(e.path(), link_ec) == fifth) {
           return platform::IniFile(ini).Write("PARAMS", "Suspension", "1") ? 0 : 1;
         }
       }
@@ -463,17 +468,29 @@ std::vector<std::string> Temporaries(const fs::path& dir) {
   return out;
 }
 
-// A run killed while its copies are staged leaves their temporaries; the
-// next delivery into that folder clears them, but never the temporary of a
-// writer that is still alive.
-TEST_F(EngineTest, TemporariesOfAKilledRunAreClearedAndALiveWritersStay) {
+// Whether process `pid` holds `file` open.
+bool HoldsOpen(int pid, const fs::path& file) {
+  std::error_code ec;
+  for (auto& e : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    std::error_code link_ec;
+    if (fs::read_symlink(e.path(), link_ec) == file) return true;
+  }
+  return false;
+}
+
+// A run killed while its copies are under way leaves nothing in the
+// destination: its copies had no name yet. A named temporary (what
+// writers on file systems without unnamed files leave when killed) is
+// cleared by the next delivery into its folder, but never while its
+// writer is alive.
+TEST_F(EngineTest, KilledCopiesLeaveNoDebrisAndStaleTemporariesAreCleared) {
   for (int i = 0; i < 3; ++i) MakeFile("f" + std::to_string(i) + ".bin", std::string(32 << 20, static_cast<char>('a' + i)));
   platform::Registry reg(dir / "reg2.ini");
   FolderRegister folders(reg);
   folders.Write("Docs", ini);
   const std::string harness = CORVANE_BINARY_DIR "/run_folder";
-  std::vector<std::string> debris;
-  for (int round = 0; round < 5 && debris.empty(); ++round) {
+  bool killed_midway = false;
+  for (int round = 0; round < 5 && !killed_midway; ++round) {
     fs::remove_all(dest);
     fs::create_directories(dest);
     int pid = ForkChild([&] {
@@ -481,31 +498,46 @@ TEST_F(EngineTest, TemporariesOfAKilledRunAreClearedAndALiveWritersStay) {
               (dir / "work").c_str(), static_cast<char*>(nullptr));
       return 127;
     });
-    // Killed as soon as a copy is under way (bounded: 20 s).
-    for (int i = 0; i < 20000 && Temporaries(dest).empty(); ++i) ::usleep(1000);
+    // Killed as soon as the second file is being copied (bounded: 20 s).
+    for (int i = 0; i < 20000 && !killed_midway; ++i) {
+      killed_midway = HoldsOpen(pid, origin / "f1.bin");
+      if (!killed_midway) ::usleep(1000);
+    }
     ::kill(pid, SIGKILL);
     WaitChild(pid);
-    debris = Temporaries(dest);
     platform::ClearIniCache();
     ResetRunningMarks(folders, install);
   }
-  ASSERT_FALSE(debris.empty()) << "no run was killed with a copy under way";
+  ASSERT_TRUE(killed_midway) << "no run was killed with a copy under way";
+  for (const auto& name : Listing(dest)) {
+    EXPECT_FALSE(platform::IsCopyTemporaryName(name)) << name;
+    EXPECT_EQ(fs::file_size(dest / name), 32u << 20) << name;
+  }
 
-  // Another writer, alive, has staged a copy into the same folder.
+  // Two named temporaries in the destination: one its writer was killed
+  // with, and one a live writer holds.
+  WriteAll(dir / "live.src", "live");
   int pipe_fds[2];
   ASSERT_EQ(::pipe(pipe_fds), 0);
-  WriteAll(dir / "live.src", "live");
-  int writer = ForkChild([&] {
-    platform::StagedCopy staged;
-    if (!platform::StageCopy(dir / "live.src", dest / "live.bin", staged).ok()) return 1;
-    if (::write(pipe_fds[1], "s", 1) != 1) return 2;
-    for (int i = 0; i < 600; ++i) ::sleep(1);
-    return 3;
-  });
-  char c = 0;
-  ASSERT_EQ(::read(pipe_fds[0], &c, 1), 1);
+  auto stage = [&](const char* name) {
+    return ForkChild([&, name] {
+      platform::StagedCopy staged;
+      if (!platform::StageCopy(dir / "live.src", dest / name, staged, platform::StagingKind::Named).ok()) return 1;
+      if (::write(pipe_fds[1], "s", 1) != 1) return 2;
+      for (int i = 0; i < 600; ++i) ::sleep(1);
+      return 3;
+    });
+  };
+  int dead = stage("dead.bin");
+  int writer = stage("live.bin");
+  char c[2] = {};
+  ASSERT_EQ(::read(pipe_fds[0], c, 1), 1);
+  ASSERT_EQ(::read(pipe_fds[0], c + 1, 1), 1);
   ::close(pipe_fds[0]);
   ::close(pipe_fds[1]);
+  ::kill(dead, SIGKILL);
+  EXPECT_EQ(WaitChild(dead), -SIGKILL);
+  ASSERT_EQ(Temporaries(dest).size(), 2u);
 
   MakeFile("new.txt", "new");
   auto d = RunBackup();

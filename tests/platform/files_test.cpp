@@ -125,7 +125,14 @@ TEST(ListDirectory, ReportsWhatCannotBeListed) {
   }
 }
 
-TEST(CopyFileReplacing, KeepsBytesModeAndNanosecondTimeAndReplacesTheTarget) {
+// Every copy is checked both ways it can keep its bytes before delivery:
+// an unnamed file where the file system allows it, and the named
+// temporary other file systems get.
+class CopyKinds : public ::testing::TestWithParam<StagingKind> {};
+INSTANTIATE_TEST_SUITE_P(Staging, CopyKinds, ::testing::Values(StagingKind::Any, StagingKind::Named),
+                         [](const auto& kind) { return kind.param == StagingKind::Any ? "Unnamed" : "Named"; });
+
+TEST_P(CopyKinds, KeepsBytesModeAndNanosecondTimeAndReplacesTheTarget) {
   TempDir dir;
   fs::create_directory(dir / "dest");
   std::string content = Pattern(3 * 1024 * 1024 + 17);
@@ -135,7 +142,7 @@ TEST(CopyFileReplacing, KeepsBytesModeAndNanosecondTimeAndReplacesTheTarget) {
   // A longer old target: nothing of its tail may survive.
   WriteAll(dir / "dest" / "src.bin", std::string(5 * 1024 * 1024, 'o'));
 
-  FileResult r = CopyFileReplacing(dir / "src.bin", dir / "dest" / "src.bin");
+  FileResult r = CopyFileReplacing(dir / "src.bin", dir / "dest" / "src.bin", GetParam());
   ASSERT_TRUE(r) << r.message;
   EXPECT_EQ(ReadAll(dir / "dest" / "src.bin"), content);
   timespec m = Mtime(dir / "dest" / "src.bin");
@@ -146,12 +153,12 @@ TEST(CopyFileReplacing, KeepsBytesModeAndNanosecondTimeAndReplacesTheTarget) {
 
   // An empty source gives an empty file, under a new name too.
   WriteAll(dir / "empty", "");
-  ASSERT_TRUE(CopyFileReplacing(dir / "empty", dir / "dest" / "empty copy"));
+  ASSERT_TRUE(CopyFileReplacing(dir / "empty", dir / "dest" / "empty copy", GetParam()));
   EXPECT_EQ(FileSize(dir / "dest" / "empty copy"), 0u);
   EXPECT_TRUE(Leftovers(dir / "dest").empty());
 }
 
-TEST(CopyFileReplacing, FailuresNameTheCauseAndLeaveNoTemporaryFile) {
+TEST_P(CopyKinds, FailuresNameTheCauseAndLeaveNoTemporaryFile) {
   TempDir dir;
   fs::create_directory(dir / "dest");
   fs::create_directory(dir / "dest" / "a folder");
@@ -174,7 +181,7 @@ TEST(CopyFileReplacing, FailuresNameTheCauseAndLeaveNoTemporaryFile) {
       {"destination is a folder", dir / "src", dir / "dest" / "a folder", EISDIR, dir / "dest" / "a folder"},
   };
   for (const auto& c : cases) {
-    FileResult r = CopyFileReplacing(c.source, c.destination);
+    FileResult r = CopyFileReplacing(c.source, c.destination, GetParam());
     EXPECT_FALSE(r) << c.what;
     EXPECT_EQ(r.error, c.error) << c.what << ": " << r.message;
     EXPECT_NE(r.message.find(c.named.string()), std::string::npos) << c.what << ": " << r.message;
@@ -203,43 +210,46 @@ TEST(CopyFileReplacing, UnreadableSourceLeavesTheTargetAlone) {
 
 // A file-size limit makes the copy fail (or be killed) after its first
 // megabyte, at a known point and without timing.
-int CopyUnderSizeLimit(const fs::path& source, const fs::path& destination, bool killed) {
+int CopyUnderSizeLimit(const fs::path& source, const fs::path& destination, bool killed, StagingKind kind) {
   rlimit none{0, 0};
   ::setrlimit(RLIMIT_CORE, &none);
   ::signal(SIGXFSZ, killed ? SIG_DFL : SIG_IGN);
   rlimit limit{1 << 20, 1 << 20};
   if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 91;
-  FileResult r = CopyFileReplacing(source, destination);
+  FileResult r = CopyFileReplacing(source, destination, kind);
   if (r.ok()) return 1;
   return r.error == EFBIG ? 0 : 2;
 }
 
-TEST(CopyFileReplacing, WriteFailureMidwayKeepsTheOldTarget) {
+TEST_P(CopyKinds, WriteFailureMidwayKeepsTheOldTarget) {
   TempDir dir;
   std::string big = Pattern(4 * 1024 * 1024);
   WriteAll(dir / "big", big);
   WriteAll(dir / "target", "the previous version");
-  int rc = test::WaitChild(test::ForkChild([&] { return CopyUnderSizeLimit(dir / "big", dir / "target", false); }));
+  int rc = test::WaitChild(test::ForkChild([&] { return CopyUnderSizeLimit(dir / "big", dir / "target", false, GetParam()); }));
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(ReadAll(dir / "target"), "the previous version");
   EXPECT_TRUE(Leftovers(dir.path()).empty());
 }
 
-TEST(CopyFileReplacing, KilledCopyNeverTruncatesTheDeliveredName) {
+TEST_P(CopyKinds, KilledCopyNeverTruncatesTheDeliveredName) {
   TempDir dir;
   std::string big = Pattern(4 * 1024 * 1024);
   WriteAll(dir / "big", big);
   WriteAll(dir / "target", "the previous version");
-  int rc = test::WaitChild(test::ForkChild([&] { return CopyUnderSizeLimit(dir / "big", dir / "target", true); }));
+  int rc = test::WaitChild(test::ForkChild([&] { return CopyUnderSizeLimit(dir / "big", dir / "target", true, GetParam()); }));
   EXPECT_EQ(rc, -SIGXFSZ);
   EXPECT_EQ(ReadAll(dir / "target"), "the previous version");
   // A fresh name is not created at all until the copy is complete.
-  rc = test::WaitChild(test::ForkChild([&] { return CopyUnderSizeLimit(dir / "big", dir / "fresh", true); }));
+  rc = test::WaitChild(test::ForkChild([&] { return CopyUnderSizeLimit(dir / "big", dir / "fresh", true, GetParam()); }));
   EXPECT_EQ(rc, -SIGXFSZ);
   EXPECT_FALSE(fs::exists(dir / "fresh"));
+  if (GetParam() == StagingKind::Any) {
+    EXPECT_TRUE(Leftovers(dir.path()).empty()) << "an unnamed copy leaves nothing";
+  }
 }
 
-TEST(CopyFileReplacing, LargeSparseFileKeepsItsSizeDataAndHoles) {
+TEST_P(CopyKinds, LargeSparseFileKeepsItsSizeDataAndHoles) {
   TempDir dir;
   const std::uint64_t size = (5ull << 30) + 12345;  // past 32 bits
   const off_t middle = off_t{3} << 30;
@@ -256,7 +266,7 @@ TEST(CopyFileReplacing, LargeSparseFileKeepsItsSizeDataAndHoles) {
   ASSERT_LT(src.st_blocks * 512, 1 << 20) << "the test folder's file system does not keep holes";
   EXPECT_EQ(FileSize(dir / "sparse"), size);
 
-  FileResult r = CopyFileReplacing(dir / "sparse", dir / "copy");
+  FileResult r = CopyFileReplacing(dir / "sparse", dir / "copy", GetParam());
   ASSERT_TRUE(r) << r.message;
   EXPECT_EQ(FileSize(dir / "copy"), size);
   struct stat dst {};
@@ -365,23 +375,25 @@ TEST(FileOperations, CreateDirectoriesDeleteAndSharedRead) {
   EXPECT_EQ(open_result.error, ENOENT);
 }
 
-TEST(StagedCopy, DeliveredOnlyWhenCommittedAndGoneWhenDropped) {
+TEST_P(CopyKinds, StagedCopyIsDeliveredOnlyWhenCommittedAndLeavesNothingWhenDropped) {
+  const std::size_t named = GetParam() == StagingKind::Named ? 1 : 0;
   TempDir dir;
   WriteAll(dir / "src", "new content");
   SetMtime(dir / "src", 1700000000, 123456789);
   WriteAll(dir / "dst", "old");
   {
     StagedCopy staged;
-    ASSERT_TRUE(StageCopy(dir / "src", dir / "dst", staged).ok());
+    ASSERT_TRUE(StageCopy(dir / "src", dir / "dst", staged, GetParam()).ok());
     EXPECT_TRUE(staged.staged());
+    EXPECT_TRUE(staged.replaces());
     EXPECT_EQ(ReadAll(dir / "dst"), "old") << "nothing delivered before the commit";
-    EXPECT_EQ(Leftovers(dir.path()).size(), 1u);
+    EXPECT_EQ(Leftovers(dir.path()).size(), named);
   }
   EXPECT_EQ(ReadAll(dir / "dst"), "old");
-  EXPECT_TRUE(Leftovers(dir.path()).empty()) << "a dropped copy removes its temporary file";
+  EXPECT_TRUE(Leftovers(dir.path()).empty()) << "a dropped copy leaves nothing";
 
   StagedCopy staged;
-  ASSERT_TRUE(StageCopy(dir / "src", dir / "dst", staged).ok());
+  ASSERT_TRUE(StageCopy(dir / "src", dir / "dst", staged, GetParam()).ok());
   ASSERT_TRUE(staged.Flush().ok());
   ASSERT_TRUE(FlushFileSystem(dir.path()).ok());
   ASSERT_TRUE(staged.Commit().ok());
@@ -391,10 +403,41 @@ TEST(StagedCopy, DeliveredOnlyWhenCommittedAndGoneWhenDropped) {
   EXPECT_EQ(Mtime(dir / "dst").tv_nsec, 123456789);
   EXPECT_TRUE(Leftovers(dir.path()).empty());
 
+  // Staged onto a free name that something takes before the commit: the
+  // commit replaces it as a whole.
+  StagedCopy fresh;
+  ASSERT_TRUE(StageCopy(dir / "src", dir / "fresh", fresh, GetParam()).ok());
+  EXPECT_FALSE(fresh.replaces());
+  WriteAll(dir / "fresh", "taken meanwhile, and longer than the copy");
+  ASSERT_TRUE(fresh.Commit().ok());
+  EXPECT_EQ(ReadAll(dir / "fresh"), "new content");
+  EXPECT_TRUE(Leftovers(dir.path()).empty());
+
   StagedCopy missing;
-  EXPECT_FALSE(StageCopy(dir / "absent", dir / "x", missing).ok());
+  EXPECT_FALSE(StageCopy(dir / "absent", dir / "x", missing, GetParam()).ok());
   EXPECT_FALSE(missing.staged());
   EXPECT_FALSE(FlushFileSystem(dir / "absent").ok());
+}
+
+// Many staged at once, as a run's batch: each holds one descriptor until
+// its commit, and dropping them all leaves the folder as it was.
+TEST(StagedCopy, ABatchOfUnnamedCopiesDeliversEveryFile) {
+  TempDir dir;
+  fs::create_directory(dir / "out");
+  std::vector<StagedCopy> batch(300);
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    WriteAll(dir / ("s" + std::to_string(i)), std::to_string(i));
+    ASSERT_TRUE(StageCopy(dir / ("s" + std::to_string(i)), dir / "out" / std::to_string(i), batch[i]).ok()) << i;
+  }
+  EXPECT_TRUE(fs::is_empty(dir / "out"));
+  for (std::size_t i = 0; i < batch.size(); i += 2) ASSERT_TRUE(batch[i].Commit().ok()) << i;
+  batch.clear();
+  std::size_t delivered = 0;
+  for (const auto& e : fs::directory_iterator(dir / "out")) {
+    ++delivered;
+    EXPECT_EQ(ReadAll(e.path()), e.path().filename().string());
+  }
+  EXPECT_EQ(delivered, 150u);
 }
 
 TEST(RemoveStaleTemporaries, RemovesOnlyUnlockedTemporariesOfOurPattern) {
@@ -414,7 +457,7 @@ TEST(RemoveStaleTemporaries, RemovesOnlyUnlockedTemporariesOfOurPattern) {
   // writer holds locked.
   WriteAll(dir / "src", "staged");
   StagedCopy live;
-  ASSERT_TRUE(StageCopy(dir / "src", dir / "dst", live).ok());
+  ASSERT_TRUE(StageCopy(dir / "src", dir / "dst", live, StagingKind::Named).ok());
   WriteAll(dir / ".held.corvane-Zz99Zz", "locked");
   int held = ::open((dir / ".held.corvane-Zz99Zz").c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(held, 0);
@@ -440,7 +483,8 @@ TEST(RemoveStaleTemporaries, RemovesOnlyUnlockedTemporariesOfOurPattern) {
   EXPECT_EQ(RemoveStaleTemporaries(dir / "missing"), 0u);
 }
 
-TEST(RemoveStaleTemporaries, AWriterInAnotherProcessKeepsItsTemporaryUntilItDies) {
+TEST_P(CopyKinds, AWriterInAnotherProcessKeepsItsTemporaryUntilItDies) {
+  const bool named = GetParam() == StagingKind::Named;
   TempDir dir;
   WriteAll(dir / "big", Pattern(1 << 20));
   fs::create_directories(dir / "out");
@@ -448,8 +492,8 @@ TEST(RemoveStaleTemporaries, AWriterInAnotherProcessKeepsItsTemporaryUntilItDies
   ASSERT_EQ(::pipe(pipe_fds), 0);
   int pid = test::ForkChild([&] {
     StagedCopy staged;
-    if (!StageCopy(dir / "big", dir / "out" / "big", staged).ok()) return 1;
-    // Staged and locked: tell the parent, then wait to be killed.
+    if (!StageCopy(dir / "big", dir / "out" / "big", staged, GetParam()).ok()) return 1;
+    // Staged (and a named one locked): tell the parent, then wait to be killed.
     if (::write(pipe_fds[1], "s", 1) != 1) return 2;
     for (int i = 0; i < 600; ++i) ::sleep(1);
     return 3;
@@ -457,14 +501,16 @@ TEST(RemoveStaleTemporaries, AWriterInAnotherProcessKeepsItsTemporaryUntilItDies
   char c = 0;
   ASSERT_EQ(::read(pipe_fds[0], &c, 1), 1);
   EXPECT_EQ(RemoveStaleTemporaries(dir / "out"), 0u) << "the living writer's temporary stays";
-  EXPECT_EQ(Leftovers(dir / "out").size(), 1u);
+  EXPECT_EQ(Leftovers(dir / "out").size(), named ? 1u : 0u);
   ::kill(pid, SIGKILL);
   EXPECT_EQ(test::WaitChild(pid), -SIGKILL);
   ::close(pipe_fds[0]);
   ::close(pipe_fds[1]);
-  ASSERT_EQ(Leftovers(dir / "out").size(), 1u) << "the kill left its temporary";
-  EXPECT_EQ(RemoveStaleTemporaries(dir / "out"), 1u);
-  EXPECT_TRUE(Leftovers(dir / "out").empty());
+  if (named) {
+    ASSERT_EQ(Leftovers(dir / "out").size(), 1u) << "the kill left its temporary";
+    EXPECT_EQ(RemoveStaleTemporaries(dir / "out"), 1u);
+  }
+  EXPECT_TRUE(fs::is_empty(dir / "out")) << "nothing under any name";
 }
 
 }  // namespace
