@@ -179,8 +179,19 @@ void TCustomDossier::ReleaseStatusKeys() {
   encours_mine_ = false;
 }
 
+namespace {
+constexpr std::chrono::microseconds kIntervalleRecherche{1000};
+}  // namespace
+
 bool TCustomDossier::TesteSuspension() {
   if (suspendu_) return true;
+  // Runs look after every file and every entry, tens of thousands of times
+  // a second on small files: a look less than a millisecond after one that
+  // found nothing answers the same, which a person asking cannot tell from
+  // a request written a moment later.
+  const auto now = std::chrono::steady_clock::now();
+  if (derniere_recherche_ && now - *derniere_recherche_ < kIntervalleRecherche) return false;
+  derniere_recherche_ = now;
   // The cheap look first: most of the time there is no request, and nothing
   // needs writing.
   auto seen = platform::IniFile(fichier_ini_).Read(kSectionParams, "Suspension");
@@ -280,7 +291,9 @@ void TCustomDossier::SelectionFichier(const std::string& dir_text, const std::fi
   const auto candidate = CheminDestination(dir_text, entry.name);
   auto doc = platform::IniFile(fichier_ini_).Snapshot();
   bool take = false;
-  if (new_fic_ && !ExisteDestination(candidate)) {
+  std::optional<bool> exists;
+  if (new_fic_) exists = ExisteDestination(candidate);
+  if (new_fic_ && !*exists) {
     if (doc->Find(dir_text, entry.name))
       take = DocBool(*doc, dir_text, entry.name, new_fic_);
     else
@@ -293,7 +306,7 @@ void TCustomDossier::SelectionFichier(const std::string& dir_text, const std::fi
   if (limites_ && (volume_selectionne_ + size >= volume_max_ ||
                    selection_.size() >= static_cast<std::size_t>(std::max(max_fichiers_, 0))))
     return;
-  selection_.push_back({dir_text + entry.name, dir_local / entry.name, dir_text, entry.size});
+  selection_.push_back({dir_text + entry.name, dir_local / entry.name, dir_text, entry.size, ftp_ ? std::nullopt : exists});
   volume_selectionne_ += size;
 }
 
@@ -536,7 +549,13 @@ Traitement TCustomDossier::TraiteFichier(const FichierSelectionne& f, const std:
   }
   auto target = Local(dest_dir_text + name);
   if (target.empty()) return Traitement::Echec;
-  return platform::StageCopy(file, target, staged).ok() ? Traitement::Pret : Traitement::Echec;
+  // The scan's look at the name holds only for the file's own name.
+  const bool own_name = !compresse_ && !crypte_ && name == std::filesystem::path(f.chemin).filename().string();
+  return platform::StageCopy(file, target, staged, platform::StagingKind::Any,
+                             own_name ? f.copie_existe : std::nullopt)
+                 .ok()
+             ? Traitement::Pret
+             : Traitement::Echec;
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -82,6 +83,9 @@ struct FichierSelectionne {
   std::filesystem::path local;     // where it is read
   std::string repertoire;          // its scan directory text (ends with "/")
   std::uint64_t taille = 0;
+  // Whether its copy's name was taken when the scan looked (a local
+  // destination with NewFic set): spares the copy a look of its own.
+  std::optional<bool> copie_existe;
 };
 
 class TCustomDossier {
@@ -316,6 +320,8 @@ class TCustomDossier {
   int code_erreur_ = 0;
   bool deja_en_cours_ = false;
   bool suspendu_ = false;
+  // When the settings file was last looked at for a request.
+  std::optional<std::chrono::steady_clock::time_point> derniere_recherche_;
   bool encours_mine_ = false;
   bool started_ = false;
   std::vector<FichierSelectionne> selection_;

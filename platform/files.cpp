@@ -325,7 +325,7 @@ std::filesystem::path TemporaryName(const std::filesystem::path& target) {
 // name yet (O_TMPFILE): a copy killed midway leaves nothing at all.
 // Otherwise it is a named temporary, kept on success and held locked.
 FileResult CopyToStaging(const std::filesystem::path& source, const std::filesystem::path& destination,
-                         StagingKind kind, StagedCopy& staged) {
+                         StagingKind kind, std::optional<bool> name_taken, StagedCopy& staged) {
   // O_NONBLOCK: opening a FIFO would otherwise wait for a writer; it has
   // no effect on the regular files we go on with.
   UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
@@ -359,8 +359,8 @@ FileResult CopyToStaging(const std::filesystem::path& source, const std::filesys
   // Last, so that no write comes after it.
   const timespec times[2] = {st.st_atim, st.st_mtim};
   if (::futimens(out, times) != 0) return Fail(errno, "cannot set the times of", shown);
-  const bool replaces = NameTaken(destination);
   if (anonymous.get() >= 0) {
+    const bool replaces = name_taken ? *name_taken : NameTaken(destination);
     staged = StagedCopy::Unnamed(anonymous.release(), destination, replaces);
     return {};
   }
@@ -381,7 +381,7 @@ FileResult CopyFileReplacing(const std::filesystem::path& source, const std::fil
   // Flushed before it takes the name: after a power cut the name holds the
   // old file or the new one, never an empty one.
   StagedCopy staged;
-  if (auto r = CopyToStaging(source, destination, kind, staged); !r) return r;
+  if (auto r = CopyToStaging(source, destination, kind, std::nullopt, staged); !r) return r;
   if (auto r = staged.Flush(); !r) return r;
   return staged.Commit();
 }
@@ -497,9 +497,9 @@ FileResult StagedCopy::Commit() {
 }
 
 FileResult StageCopy(const std::filesystem::path& source, const std::filesystem::path& destination,
-                     StagedCopy& staged, StagingKind kind) {
+                     StagedCopy& staged, StagingKind kind, std::optional<bool> name_taken) {
   staged = StagedCopy();
-  return CopyToStaging(source, destination, kind, staged);
+  return CopyToStaging(source, destination, kind, name_taken, staged);
 }
 
 bool IsCopyTemporaryName(std::string_view name) {

@@ -108,8 +108,12 @@ class StagedCopy {
   bool unnamed_ = false;
   bool replaces_ = true;
 };
+// `name_taken` is what the caller saw at the destination's name a moment
+// ago, sparing a look; a name taken since is still replaced whole, at the
+// cost of a flush of its own.
 FileResult StageCopy(const std::filesystem::path& source, const std::filesystem::path& destination,
-                     StagedCopy& staged, StagingKind kind = StagingKind::Any);
+                     StagedCopy& staged, StagingKind kind = StagingKind::Any,
+                     std::optional<bool> name_taken = std::nullopt);
 // Removes from `dir` (not its subfolders) the temporary files our copies
 // and atomic writes leave when they are killed midway: regular files named
 // ".<name>.corvane-XXXXXX" whose flock can be taken, so that a live

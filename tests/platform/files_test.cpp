@@ -413,6 +413,17 @@ TEST_P(CopyKinds, StagedCopyIsDeliveredOnlyWhenCommittedAndLeavesNothingWhenDrop
   EXPECT_EQ(ReadAll(dir / "fresh"), "new content");
   EXPECT_TRUE(Leftovers(dir.path()).empty());
 
+  // A caller's stale word about the name changes the cost, never the result.
+  for (bool said_taken : {false, true}) {
+    const fs::path target = dir / (said_taken ? "said taken" : "said free");
+    if (!said_taken) WriteAll(target, "there after all, and longer");
+    StagedCopy c;
+    ASSERT_TRUE(StageCopy(dir / "src", target, c, GetParam(), said_taken).ok());
+    ASSERT_TRUE(c.Commit().ok());
+    EXPECT_EQ(ReadAll(target), "new content") << target;
+  }
+  EXPECT_TRUE(Leftovers(dir.path()).empty());
+
   StagedCopy missing;
   EXPECT_FALSE(StageCopy(dir / "absent", dir / "x", missing, GetParam()).ok());
   EXPECT_FALSE(missing.staged());
