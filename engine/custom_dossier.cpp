@@ -296,7 +296,7 @@ void TCustomDossier::SelectionFichier(const std::string& dir_text, const std::fi
   bool take = false;
   std::optional<bool> exists;
   if (new_fic_) exists = ExisteDestination(candidate);
-  if (new_fic_ && !*exists) {
+  if (exists && !*exists) {
     if (doc->Find(dir_text, entry.name))
       take = DocBool(*doc, dir_text, entry.name, new_fic_);
     else

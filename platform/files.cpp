@@ -57,6 +57,14 @@ int FlockRetry(int fd, int operation) {
   return 0;
 }
 
+// ".<target's name>.corvane-", to which the random part is added; kept
+// within NAME_MAX however long the target's name is.
+std::string TemporaryStem(const std::filesystem::path& target) {
+  std::string name = target.filename().string();
+  if (name.size() > 200) name.resize(200);
+  return "." + name + std::string(kTempMark);
+}
+
 // A temporary file beside `target`, removed unless Keep() is called. It is
 // locked (flock) as long as its descriptor is open, and its name appears
 // under a shared lock of the folder, so that RemoveStaleTemporaries, which
@@ -64,12 +72,9 @@ int FlockRetry(int fd, int operation) {
 class TempFile {
  public:
   int Create(const std::filesystem::path& target) {
-    std::string name = target.filename().string();
-    // Keep the temporary name within NAME_MAX however long the target's is.
-    if (name.size() > 200) name.resize(200);
     std::filesystem::path dir = target.parent_path();
     if (dir.empty()) dir = ".";
-    std::string templ = dir / ("." + name + std::string(kTempMark) + "XXXXXX");
+    std::string templ = dir / (TemporaryStem(target) + "XXXXXX");
     UniqueFd folder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     // Where folders cannot be locked, the cleaner cannot lock them either
     // and removes nothing.
@@ -184,38 +189,27 @@ int CopyRange(int in, int out, off_t offset, off_t length, Method& method, bool&
 int CopyContent(int in, int out, const struct stat& st, off_t& copied, bool& sized) {
   const off_t size = st.st_size;
   Method method = Method::CopyFileRange;
-  sized = true;
-  // A file with a block for every byte has no hole to look for: two lseeks
-  // less per file.
-  if (st.st_blocks * 512 >= size) {
-    bool eof = false;
-    if (int e = CopyRange(in, out, 0, size, method, eof)) return e;
-    if (!eof) {
-      copied = size;
-      return 0;
-    }
-    struct stat now {};
-    copied = ::fstat(in, &now) == 0 ? std::min<off_t>(size, now.st_size) : 0;
-    sized = false;
-    return 0;
-  }
-  sized = false;
+  // A file with a block for every byte has no hole to look for: one
+  // extent, two lseeks less per file, and its length comes with the data.
+  const bool dense = st.st_blocks * 512 >= size;
+  sized = dense;
   off_t pos = 0;
   // Each turn moves past one data extent, so this ends; the bound guards
   // against a file system that reports extents inconsistently.
   for (int turns = 0; pos < size; ++turns) {
-    off_t data = ::lseek(in, pos, SEEK_DATA);
+    off_t data = dense ? pos : ::lseek(in, pos, SEEK_DATA);
     if (data < 0) {
       if (errno == ENXIO) break;  // nothing but a hole up to the end
       data = pos;                 // no hole support: all of it is data
     }
     if (data >= size) break;
-    off_t hole = ::lseek(in, data, SEEK_HOLE);
+    off_t hole = dense ? size : ::lseek(in, data, SEEK_HOLE);
     if (hole <= data || hole > size || turns > (1 << 20)) hole = size;
     bool eof = false;
     if (int e = CopyRange(in, out, data, hole - data, method, eof)) return e;
     if (eof) {
       // The source shrank: its end is wherever the reads stopped.
+      sized = false;
       struct stat now {};
       copied = ::fstat(in, &now) == 0 ? std::min<off_t>(size, now.st_size) : data;
       return 0;
@@ -313,9 +307,7 @@ int LinkOpenFile(int fd, const std::filesystem::path& name) {
 std::filesystem::path TemporaryName(const std::filesystem::path& target) {
   static constexpr char kAlphabet[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
   thread_local std::mt19937_64 rng{(std::uint64_t{std::random_device{}()} << 32) ^ std::random_device{}()};
-  std::string name = target.filename().string();
-  if (name.size() > 200) name.resize(200);
-  name = "." + name + std::string(kTempMark);
+  std::string name = TemporaryStem(target);
   for (std::size_t i = 0; i < kTempRandom; ++i) name += kAlphabet[rng() % (sizeof kAlphabet - 1)];
   return target.parent_path() / name;
 }
