@@ -284,7 +284,9 @@ TEST_F(EngineTest, ARequestPresentAtTheStartStopsTheScan) {
 // copied: that file completes, no later one is processed.
 TEST_F(EngineTest, ARequestDuringTheFifthCopyStopsTheRunAfterIt) {
   for (int i = 1; i <= 8; ++i) {
-    std::string content = i == 5 ? std::string(96 << 20, 'v') : "file " + std::to_string(i);
+    // Large enough that the watcher, polling the run's open files, cannot
+    // miss the copy under load.
+    std::string content = i == 5 ? std::string(256 << 20, 'v') : "file " + std::to_string(i);
     MakeFile("f" + std::to_string(i) + ".bin", content);
   }
   const auto before = platform::DateTime(std::chrono::system_clock::now() - 10h);
@@ -310,7 +312,7 @@ TEST_F(EngineTest, ARequestDuringTheFifthCopyStopsTheRunAfterIt) {
   EXPECT_EQ(WaitChild(watcher), 0);
   EXPECT_TRUE(d->Suspendu());
   EXPECT_EQ(Tree(dest), (std::vector<std::string>{"f1.bin", "f2.bin", "f3.bin", "f4.bin", "f5.bin"}));
-  EXPECT_EQ(fs::file_size(dest / "f5.bin"), static_cast<std::uintmax_t>(96 << 20));
+  EXPECT_EQ(fs::file_size(dest / "f5.bin"), static_cast<std::uintmax_t>(256 << 20));
   auto j = TodaysJournal();
   ASSERT_GE(j.size(), 6u);
   EXPECT_EQ(j[j.size() - 5], origin.string() + "/f4.bin") << "the stopped file gets no line";
