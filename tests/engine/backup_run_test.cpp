@@ -284,24 +284,28 @@ TEST_F(EngineTest, ARequestPresentAtTheStartStopsTheScan) {
 // copied: that file completes, no later one is processed.
 TEST_F(EngineTest, ARequestDuringTheFifthCopyStopsTheRunAfterIt) {
   for (int i = 1; i <= 8; ++i) {
-    // Large enough that the watcher, polling the run's open files, cannot
-    // miss the copy under load.
-    std::string content = i == 5 ? std::string(256 << 20, 'v') : "file " + std::to_string(i);
+    std::string content = i == 5 ? std::string(96 << 20, 'v') : "file " + std::to_string(i);
     MakeFile("f" + std::to_string(i) + ".bin", content);
   }
   const auto before = platform::DateTime(std::chrono::system_clock::now() - 10h);
   Settings().WriteDateTime("PARAMS", "LastSave", before);
   int watcher = ForkChild([&] {
     // Waits for the fifth file's copy to be under way (the run holds it
-    // open), then asks.
-    const fs::path fds = "/proc/" + std::to_string(::getppid()) + "/fd";
+    // open), then asks. The run is held still while the request is written:
+    // the write is durable, and behind the copy's own writeback it can take
+    // longer than the copy itself.
+    const pid_t run = ::getppid();
+    const fs::path fds = "/proc/" + std::to_string(run) + "/fd";
     const fs::path fifth = origin / "f5.bin";
     for (int i = 0; i < 30000; ++i) {
       std::error_code ec;
       for (auto& e : fs::directory_iterator(fds, ec)) {
         std::error_code link_ec;
         if (fs::read_symlink(e.path(), link_ec) == fifth) {
-          return platform::IniFile(ini).Write("PARAMS", "Suspension", "1") ? 0 : 1;
+          ::kill(run, SIGSTOP);
+          const bool written = platform::IniFile(ini).Write("PARAMS", "Suspension", "1");
+          ::kill(run, SIGCONT);
+          return written ? 0 : 1;
         }
       }
       ::usleep(200);
@@ -312,7 +316,7 @@ TEST_F(EngineTest, ARequestDuringTheFifthCopyStopsTheRunAfterIt) {
   EXPECT_EQ(WaitChild(watcher), 0);
   EXPECT_TRUE(d->Suspendu());
   EXPECT_EQ(Tree(dest), (std::vector<std::string>{"f1.bin", "f2.bin", "f3.bin", "f4.bin", "f5.bin"}));
-  EXPECT_EQ(fs::file_size(dest / "f5.bin"), static_cast<std::uintmax_t>(256 << 20));
+  EXPECT_EQ(fs::file_size(dest / "f5.bin"), static_cast<std::uintmax_t>(96 << 20));
   auto j = TodaysJournal();
   ASSERT_GE(j.size(), 6u);
   EXPECT_EQ(j[j.size() - 5], origin.string() + "/f4.bin") << "the stopped file gets no line";
