@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
     if (a == "--preset" && i + 1 < argc) preset_name = argv[++i];
     else if (a == "--seed" && i + 1 < argc) seed = std::strtoull(argv[++i], nullptr, 10);
     else if (a == "--rounds" && i + 1 < argc) rounds = std::atoi(argv[++i]);
+    else if (a.starts_with("-")) corvane::bench::Usage("backup_bench [WORK_DIR] [--preset small|mixed|large] [--seed N] [--rounds N]");
     else work = a;
   }
   auto preset = corvane::bench::PresetFromName(preset_name);
@@ -65,7 +66,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "unknown preset %s\n", preset_name.c_str());
     return 2;
   }
-  fs::remove_all(work);
+  corvane::bench::ClaimWorkDir(work);
   const fs::path src = work / "src", logs = work / "logs", ini = work / "Bench.ini";
   fs::create_directories(logs);
   corvane::bench::WriteTree(corvane::bench::MakePlan(*preset, seed), src);

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 
 namespace corvane::bench {
 
@@ -38,5 +39,26 @@ double TimeCommand(const std::vector<std::string>& argv) {
 }
 
 void Settle() { ::sync(); }
+
+namespace {
+constexpr const char* kWorkMark = ".corvane-bench-work";
+}
+
+void ClaimWorkDir(const std::filesystem::path& dir) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (fs::exists(dir, ec) && !fs::is_empty(dir, ec) && !fs::exists(dir / kWorkMark, ec)) {
+    std::fprintf(stderr, "%s exists and is not a benchmark's work folder: left alone\n", dir.c_str());
+    std::exit(2);
+  }
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  std::ofstream(dir / kWorkMark).put('\n');
+}
+
+void Usage(const char* usage) {
+  std::fprintf(stderr, "usage: %s\n", usage);
+  std::exit(2);
+}
 
 }  // namespace corvane::bench

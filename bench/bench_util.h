@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,5 +27,13 @@ double TimeCommand(const std::vector<std::string>& argv);
 // Writes out what earlier steps left dirty, so that no measurement pays for
 // another's write-back.
 void Settle();
+
+// Empties `dir` for a benchmark's use and marks it as such. A folder that
+// holds files but not the mark (someone's own, named by mistake) ends the
+// benchmark untouched: it would otherwise be emptied.
+void ClaimWorkDir(const std::filesystem::path& dir);
+
+// Ends the benchmark with its usage line, for an option it does not know.
+[[noreturn]] void Usage(const char* usage);
 
 }  // namespace corvane::bench

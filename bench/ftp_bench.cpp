@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_util.h"
 #include "bench/corpus.h"
 #include "engine/configure.h"
 #include "engine/custom_dossier.h"
@@ -183,12 +184,12 @@ int main(int argc, char** argv) {
     if (a == "--preset" && i + 1 < argc) preset_name = argv[++i];
     else if (a == "--seed" && i + 1 < argc) seed = std::strtoull(argv[++i], nullptr, 10);
     else if (a == "--rounds" && i + 1 < argc) rounds = std::atoi(argv[++i]);
+    else if (a.starts_with("-")) corvane::bench::Usage("ftp_bench [WORK_DIR] [--preset small|mixed|large] [--seed N] [--rounds N]");
     else work = a;
   }
   auto preset = corvane::bench::PresetFromName(preset_name);
   if (!preset) Fail("unknown preset " + preset_name);
-  fs::remove_all(work);
-  fs::create_directories(work);
+  corvane::bench::ClaimWorkDir(work);
   const fs::path src = work / "src", root = work / "ftproot";
   corvane::bench::WriteTree(corvane::bench::MakePlan(*preset, seed), src);
   const auto stats = corvane::bench::ScanTree(src);

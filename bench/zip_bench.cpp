@@ -195,9 +195,10 @@ int main(int argc, char** argv) {
     if (a == "--only" && i + 1 < argc) only = argv[++i];
     else if (a == "--rounds" && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
     else if (a == "--seed" && i + 1 < argc) seed = std::strtoull(argv[++i], nullptr, 10);
+    else if (a.starts_with("-")) corvane::bench::Usage("zip_bench [WORK_DIR] [--only compressed|archive|encrypted] [--rounds N] [--seed N]");
     else work = a;
   }
-  fs::remove_all(work);
+  corvane::bench::ClaimWorkDir(work);
   fs::create_directories(work / "logs");
   if (only.empty() || only == "compressed") BenchCompressed(work, seed, rounds);
   if (only.empty() || only == "archive") BenchArchive(work, seed, rounds);
