@@ -16,6 +16,7 @@
 #include <system_error>
 #include <thread>
 
+#include "engine/copy_ahead.h"
 #include "platform/dynamic_library.h"
 #include "platform/ini_file.h"
 #include "support/container.h"
@@ -569,6 +570,9 @@ namespace {
 // no flush first: LastSave only moves after the flush at the end of the
 // copy, so a file a power cut left short is copied again.
 constexpr std::size_t kBatchFiles = 256;
+// How far ahead a second core stages plain copies, and of what size.
+constexpr std::size_t kAheadFiles = 16;
+constexpr std::uint64_t kAheadBytes = 1ull << 20;
 constexpr std::uint64_t kBatchBytes = 256ull << 20;
 
 bool FlushBatch(const std::vector<const platform::StagedCopy*>& copies) {
@@ -681,11 +685,38 @@ void TCustomDossier::CopieFichiers() {
     batch.clear();
     batch_bytes = 0;
   };
-  for (const auto& f : selection_) {
+  // Plain copies of small files are staged ahead on a second core, only
+  // within the folder being delivered: no folder is made for a file before
+  // its turn, and a file big enough for a suspension request to arrive
+  // during its copy is only ever copied in its turn.
+  const bool plain = !services_.steps && !avec_plug_inn_ && !compresse_ && !crypte_;
+  CopyAhead ahead;
+  bool ahead_runs = plain;
+  for (std::size_t i = 0; i < selection_.size(); ++i) {
+    const FichierSelectionne& f = selection_[i];
     const std::string dest_dir = RepertoireDestination(f.repertoire);
     CreeArborescence(Local(dest_dir));
+    if (ahead_runs) {
+      for (std::size_t j = std::max(ahead.next(), i + 1); j < selection_.size() && j <= i + kAheadFiles; ++j) {
+        const FichierSelectionne& g = selection_[j];
+        if (g.repertoire != f.repertoire) break;
+        if (g.taille > kAheadBytes) continue;
+        auto target = Local(dest_dir + std::filesystem::path(g.chemin).filename().string());
+        if (target.empty()) continue;
+        if (!ahead.Offer(j, {g.local, std::move(target), g.copie_existe})) {
+          ahead_runs = false;
+          break;
+        }
+      }
+    }
     Pending p{&f, Traitement::Echec, {}, {}};
-    p.outcome = TraiteFichier(f, dest_dir, p.copy, p.lignes);
+    std::optional<CopyAhead::Result> staged_ahead;
+    if (TesteSuspension())
+      p.outcome = Traitement::Suspendu;
+    else if ((staged_ahead = ahead.Take(i)))
+      p.outcome = staged_ahead->ok ? (p.copy = std::move(staged_ahead->copy), Traitement::Pret) : Traitement::Echec;
+    else
+      p.outcome = TraiteFichier(f, dest_dir, p.copy, p.lignes);
     batch.push_back(std::move(p));
     batch_bytes += f.taille;
     if (TesteSuspension()) {
