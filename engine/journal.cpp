@@ -18,19 +18,16 @@ void AppendLines(std::string& out, const std::vector<std::string>& lines) {
 }
 
 // Appends to whatever the file holds now, never replacing what another run
-// saved since we read it.
+// saved since; only this run's lines are written, however long the day's
+// file has grown.
 void AppendUnderLock(const std::filesystem::path& file, const std::vector<std::string>& lines) {
   // A missing logs folder (no agent has started yet) must not cost the
   // run its journal.
   std::error_code ec;
   std::filesystem::create_directories(file.parent_path(), ec);
-  bool ok = platform::LockedReplace(file, [&](const std::string* current) -> std::optional<std::string> {
-    std::string text = current ? *current : std::string();
-    if (!text.empty() && text.back() != '\n') text += kEol;
-    AppendLines(text, lines);
-    return text;
-  });
-  if (!ok) throw std::runtime_error("cannot write " + file.string());
+  std::string text;
+  AppendLines(text, lines);
+  if (!platform::LockedAppend(file, text, kEol)) throw std::runtime_error("cannot write " + file.string());
 }
 
 }  // namespace
@@ -86,10 +83,6 @@ RunJournal::RunJournal(std::filesystem::path logs_dir, std::string nom, JournalS
 
 void RunJournal::Open(platform::DateTime now, std::string_view text) {
   stamp_ = DateJour(now);
-  previous_.clear();
-  std::string content;
-  if (platform::ReadWholeFile(JournalPath(logs_dir_, stamp_, nom_), content) == platform::ReadResult::Ok)
-    previous_ = SplitLines(content);
   open_ = true;
   Add(std::string(text) + " " + platform::FormatTime(now));
 }
@@ -97,12 +90,6 @@ void RunJournal::Open(platform::DateTime now, std::string_view text) {
 void RunJournal::Add(std::string_view line) {
   if (sink_) sink_->Line(line);
   if (open_) lines_.emplace_back(line);
-}
-
-std::vector<std::string> RunJournal::Lines() const {
-  std::vector<std::string> all = previous_;
-  all.insert(all.end(), lines_.begin(), lines_.end());
-  return all;
 }
 
 void RunJournal::Close(platform::DateTime now, bool suspended, std::string_view suspension_text,

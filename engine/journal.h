@@ -32,9 +32,6 @@ class RunJournal {
   // Every line reaches the sink; it reaches the file only when the journal
   // was opened.
   void Add(std::string_view line);
-  // The previous content of the day's file, as read when it was opened,
-  // followed by this run's lines.
-  std::vector<std::string> Lines() const;
   // Adds the closing lines and writes the file (the day of Open). Throws
   // std::runtime_error when the file cannot be written.
   void Close(platform::DateTime now, bool suspended, std::string_view suspension_text,
@@ -46,7 +43,6 @@ class RunJournal {
   JournalSink* sink_;
   bool open_ = false;
   std::string stamp_;
-  std::vector<std::string> previous_;
   std::vector<std::string> lines_;
 };
 

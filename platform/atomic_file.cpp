@@ -160,4 +160,38 @@ bool LockedReplace(const std::filesystem::path& requested, const ReplaceEdit& ed
   return locked && ok;
 }
 
+bool LockedAppend(const std::filesystem::path& requested, std::string_view data, std::string_view line_end,
+                  mode_t new_file_mode) {
+  const std::filesystem::path path = ResolveTarget(requested);
+  const std::filesystem::path folder = FolderOf(path);
+  bool ok = false;
+  bool locked = WithFolderLock(folder, [&] {
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC));
+    bool created = false;
+    if (fd.get() < 0 && errno == ENOENT) {
+      fd.Reset(::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, new_file_mode));
+      created = fd.get() >= 0;
+    }
+    if (fd.get() < 0) return;
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    std::string text;
+    if (st.st_size > 0) {
+      char last = '\n';
+      if (::pread(fd.get(), &last, 1, st.st_size - 1) != 1) return;
+      if (last != '\n') text = line_end;
+    }
+    text += data;
+    if (!WriteFully(fd.get(), text)) return;
+    if (::fdatasync(fd.get()) != 0) return;
+    if (::close(fd.release()) != 0) return;
+    if (created) {
+      UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      if (dir.get() >= 0) ::fsync(dir.get());
+    }
+    ok = true;
+  });
+  return locked && ok;
+}
+
 }  // namespace corvane::platform

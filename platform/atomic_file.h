@@ -1,5 +1,5 @@
-// Whole-file replacement under a lock, shared by every store that several
-// processes rewrite (settings files, the registry store, journals).
+// Whole-file replacement and appends under a lock, shared by every store
+// that several processes write (settings files, the registry store, journals).
 #pragma once
 
 #include <sys/types.h>
@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace corvane::platform {
 
@@ -39,6 +40,14 @@ ReadResult ReadWholeFile(const std::filesystem::path& path, std::string& content
 using ReplaceEdit = std::function<std::optional<std::string>(const std::string* current)>;
 bool LockedReplace(const std::filesystem::path& path, const ReplaceEdit& edit,
                    mode_t new_file_mode = 0600);
+
+// Under the same lock, adds `data` at the end of the file (created with
+// `new_file_mode` when missing) and makes it durable. A file that does not
+// end with '\n' (a write a crash cut short) first gets `line_end`, so that
+// the torn line never runs into the new ones. Only the new bytes are
+// written: what the file held stays as it is even if this write is cut.
+bool LockedAppend(const std::filesystem::path& path, std::string_view data, std::string_view line_end,
+                  mode_t new_file_mode = 0600);
 
 // Runs `body` while holding the same lock, for work that is not a plain
 // replacement (an append, a test-and-set across files).

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <random>
+#include <vector>
 #include <string>
 
 #include "platform/atomic_file.h"
@@ -178,6 +180,57 @@ TEST(IniFile, UnreadableOrFolderlessWritesFailWithoutChangingAnything) {
   IniFile not_a_file(dir / "adir.ini");
   EXPECT_FALSE(not_a_file.Write("PARAMS", "Nom", "x"));
   EXPECT_EQ(not_a_file.ReadString("PARAMS", "Nom", "d"), "d");
+}
+
+// Appends keep every byte already there, mend a torn last line, follow a
+// link to its target, and are private when they create the file.
+TEST(LockedAppend, AddsAfterWhatIsThereAndMendsATornLine) {
+  TempDir dir;
+  const auto path = dir / "day.log";
+  ASSERT_TRUE(LockedAppend(path, "one\r\n", "\r\n"));
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_TRUE(LockedAppend(path, "two\r\n", "\r\n"));
+  EXPECT_EQ(ReadAll(path), "one\r\ntwo\r\n");
+  WriteAll(path, "one\r\ntor");  // a write cut short
+  ASSERT_TRUE(LockedAppend(path, "three\r\n", "\r\n"));
+  EXPECT_EQ(ReadAll(path), "one\r\ntor\r\nthree\r\n");
+  std::filesystem::create_symlink(path, dir / "link.log");
+  ASSERT_TRUE(LockedAppend(dir / "link.log", "four\r\n", "\r\n"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.log"));
+  EXPECT_EQ(ReadAll(path), "one\r\ntor\r\nthree\r\nfour\r\n");
+  EXPECT_FALSE(LockedAppend(dir / "no-folder" / "x.log", "x", "\n"));
+  std::filesystem::create_directory(dir / "adir.log");
+  EXPECT_FALSE(LockedAppend(dir / "adir.log", "x", "\n"));
+}
+
+// Appenders in several processes and a rewriter of the same file never
+// lose each other's lines.
+TEST(LockedAppend, ConcurrentAppendersAndReplacersLoseNothing) {
+  TempDir dir;
+  const auto path = dir / "day.log";
+  constexpr int kWriters = 4, kLines = 50;
+  std::vector<int> pids;
+  for (int w = 0; w < kWriters; ++w) {
+    pids.push_back(test::ForkChild([&, w] {
+      for (int i = 0; i < kLines; ++i) {
+        std::string line = "w" + std::to_string(w) + " " + std::to_string(i) + "\n";
+        bool ok = w == 0 ? LockedReplace(path, [&](const std::string* cur) -> std::optional<std::string> {
+                             return (cur ? *cur : std::string()) + line;
+                           })
+                         : LockedAppend(path, line, "\n");
+        if (!ok) return 1;
+      }
+      return 0;
+    }));
+  }
+  for (int pid : pids) ASSERT_EQ(test::WaitChild(pid), 0);
+  std::string all = ReadAll(path);
+  EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), kWriters * kLines);
+  for (int w = 0; w < kWriters; ++w)
+    for (int i = 0; i < kLines; ++i)
+      EXPECT_NE(all.find("w" + std::to_string(w) + " " + std::to_string(i) + "\n"), std::string::npos) << w << " " << i;
 }
 
 // A write by another process is seen by the very next read, even when the
