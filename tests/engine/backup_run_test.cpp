@@ -328,6 +328,54 @@ TEST_F(EngineTest, ARequestDuringTheFifthCopyStopsTheRunAfterIt) {
   EXPECT_EQ(s.ReadDateTime("PARAMS", "LastSave", {}), std::chrono::floor<std::chrono::seconds>(before));
 }
 
+// Small files are copied ahead of their turn; a request that stops the run
+// among them must still leave exactly the files delivered in order up to
+// the stop, each whole, and nothing of the copies made ahead.
+TEST_F(EngineTest, ARequestAmongSmallFilesLeavesOnlyTheFilesDeliveredInOrder) {
+  constexpr int kFiles = 700;
+  auto name = [](int i) {
+    char n[16];
+    std::snprintf(n, sizeof n, "f%04d.txt", i);
+    return std::string(n);
+  };
+  for (int i = 0; i < kFiles; ++i) MakeFile("many/" + name(i), "content " + std::to_string(i) + std::string(i % 5000, 'c'));
+  const auto before = platform::DateTime(std::chrono::system_clock::now() - 10h);
+  Settings().WriteDateTime("PARAMS", "LastSave", before);
+  struct Asker : JournalSink {
+    fs::path ini;
+    bool asked = false;
+    void Line(std::string_view line) override {
+      // The first delivered batch: the run goes on with the next ones.
+      if (!asked && line.size() > 4 && line.substr(line.size() - 4) == ".txt")
+        asked = platform::IniFile(ini).Write("PARAMS", "Suspension", "1");
+    }
+  } asker;
+  asker.ini = ini;
+  auto sv = Services();
+  sv.journal_sink = &asker;
+  auto d = Configure(sv);
+  d->LanceSauvegarde();
+  ASSERT_TRUE(asker.asked);
+  EXPECT_TRUE(d->Suspendu());
+  std::vector<std::string> logged;
+  for (const auto& line : TodaysJournal())
+    if (line.rfind(origin.string() + "/many/", 0) == 0) logged.push_back(line.substr(origin.string().size() + 6));
+  const auto delivered = Tree(dest / "many");
+  ASSERT_FALSE(logged.empty());
+  ASSERT_LT(delivered.size(), static_cast<std::size_t>(kFiles)) << "the run did not stop";
+  // The files in order from the first; the one the run stopped after has no line.
+  ASSERT_GE(delivered.size(), logged.size());
+  ASSERT_LE(delivered.size(), logged.size() + 1);
+  for (std::size_t i = 0; i < delivered.size(); ++i) {
+    ASSERT_EQ(delivered[i], name(static_cast<int>(i)));
+    if (i < logged.size()) {
+      EXPECT_EQ(logged[i], name(static_cast<int>(i)));
+    }
+    EXPECT_EQ(ReadAll(dest / "many" / delivered[i]), ReadAll(origin / "many" / delivered[i]));
+  }
+  EXPECT_EQ(Settings().ReadDateTime("PARAMS", "LastSave", {}), std::chrono::floor<std::chrono::seconds>(before));
+}
+
 // A file changed while the run copies others, after the scan passed it, is
 // picked up by the next run.
 TEST_F(EngineTest, AFileChangedDuringTheCopyIsCopiedByTheNextRun) {
