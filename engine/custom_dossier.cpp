@@ -293,10 +293,12 @@ void TCustomDossier::SelectionFichier(const std::string& dir_text, const std::fi
                                       const platform::DirEntry& entry) {
   (void)dir_local;
   const auto candidate = CheminDestination(dir_text, entry.name);
-  auto doc = platform::IniFile(fichier_ini_).Snapshot();
+  std::optional<ScanDir> own;  // a call outside a scan looks for itself
+  const ScanDir& here = scan_dir_ && scan_dir_->dir_text == dir_text ? *scan_dir_ : own.emplace(LookAtScanDir(dir_text));
+  const auto& doc = here.doc;
   bool take = false;
   std::optional<bool> exists;
-  if (new_fic_) exists = ExisteDestination(candidate);
+  if (new_fic_) exists = !here.destination_absent && ExisteDestination(candidate);
   if (exists && !*exists) {
     if (doc->Find(dir_text, entry.name))
       take = DocBool(*doc, dir_text, entry.name, new_fic_);
@@ -314,15 +316,29 @@ void TCustomDossier::SelectionFichier(const std::string& dir_text, const std::fi
   volume_selectionne_ += size;
 }
 
+TCustomDossier::ScanDir TCustomDossier::LookAtScanDir(const std::string& dir_text) const {
+  ScanDir d{dir_text, platform::IniFile(fichier_ini_).Snapshot(), false};
+  if (new_fic_ && !ftp_) {
+    const auto folder = Local(RepertoireDestination(dir_text));
+    d.destination_absent = !folder.empty() && !platform::DirectoryExists(folder);
+  }
+  return d;
+}
+
 bool TCustomDossier::ScanRepertoire(const std::string& dir_text, const std::filesystem::path& dir_local) {
   std::vector<platform::DirEntry> entries;
   platform::ListDirectory(dir_local, entries);  // a folder that cannot be listed gives nothing
+  scan_dir_ = LookAtScanDir(dir_text);
   for (const auto& e : entries) {
     // Only plain files are backed up: a FIFO or a device would hang or
     // flood the copy.
     if (!e.is_directory && e.is_regular) SelectionFichier(dir_text, dir_local, e);
-    if (TesteSuspension()) return true;
+    if (TesteSuspension()) {
+      scan_dir_.reset();
+      return true;
+    }
   }
+  scan_dir_.reset();
   for (const auto& e : entries) {
     // Linked folders are not followed: a link to a parent would never end.
     if (e.is_directory && !e.is_symlink) {
@@ -345,10 +361,13 @@ void TCustomDossier::ScanOrigine() {
   } else {
     std::vector<platform::DirEntry> entries;
     platform::ListDirectory(dir_local, entries);
+    scan_dir_ = LookAtScanDir(dir_text);
     for (const auto& e : entries) {
       if (!e.is_directory && e.is_regular) SelectionFichier(dir_text, dir_local, e);
-      if (TesteSuspension()) return;
+      if (TesteSuspension()) break;
     }
+    scan_dir_.reset();
+    if (suspendu_) return;
   }
   if (journal_) AjouteLigne(Text("fincptFic"));
 }

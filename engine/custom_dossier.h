@@ -331,6 +331,16 @@ class TCustomDossier {
   platform::DateTime scan_start_{};
   std::string calendar_stamp_;
   std::filesystem::path last_created_dir_;
+  // What the scan looks up once per directory rather than once per file:
+  // the settings as they stand, and whether the destination folder is
+  // missing (then no copy of its files exists).
+  struct ScanDir {
+    std::string dir_text;
+    std::shared_ptr<const platform::IniDocument> doc;
+    bool destination_absent = false;
+  };
+  std::optional<ScanDir> scan_dir_;
+  ScanDir LookAtScanDir(const std::string& dir_text) const;
   std::vector<std::string> fichiers_miroir_;
   std::vector<std::string> archives_invalides_;
   // Which run's block the calendar gets, also when the run ends by an error.
