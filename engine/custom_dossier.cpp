@@ -590,7 +590,7 @@ namespace {
 // copy, so a file a power cut left short is copied again.
 constexpr std::size_t kBatchFiles = 256;
 // How far ahead a second core stages plain copies, and of what size.
-constexpr std::size_t kAheadFiles = 16;
+constexpr std::size_t kAheadFiles = 32;
 constexpr std::uint64_t kAheadBytes = 1ull << 20;
 constexpr std::uint64_t kBatchBytes = 256ull << 20;
 
@@ -677,6 +677,7 @@ void TCustomDossier::CopieFichiers() {
     Traitement outcome;
     platform::StagedCopy copy;
     std::vector<std::string> lignes;
+    std::optional<bool> delivered;  // set when it took its name at once
   };
   std::vector<Pending> batch;
   std::uint64_t batch_bytes = 0;
@@ -691,7 +692,9 @@ void TCustomDossier::CopieFichiers() {
     for (std::size_t i = 0; i < batch.size(); ++i) {
       Pending& p = batch[i];
       const bool skipped = p.outcome == Traitement::Ignore;
-      const bool ok = skipped || (p.outcome == Traitement::Pret && p.copy.staged() && flushed && p.copy.Commit().ok());
+      const bool ok = skipped || (p.delivered ? *p.delivered
+                                              : p.outcome == Traitement::Pret && p.copy.staged() && flushed &&
+                                                    p.copy.Commit().ok());
       if (stopped && i + 1 == batch.size()) break;
       for (const auto& line : p.lignes) AjouteLigne(line);
       if (!ok) {
@@ -728,7 +731,7 @@ void TCustomDossier::CopieFichiers() {
         }
       }
     }
-    Pending p{&f, Traitement::Echec, {}, {}};
+    Pending p{&f, Traitement::Echec, {}, {}, std::nullopt};
     std::optional<CopyAhead::Result> staged_ahead;
     if (TesteSuspension())
       p.outcome = Traitement::Suspendu;
@@ -736,6 +739,9 @@ void TCustomDossier::CopieFichiers() {
       p.outcome = staged_ahead->ok ? (p.copy = std::move(staged_ahead->copy), Traitement::Pret) : Traitement::Echec;
     else
       p.outcome = TraiteFichier(f, dest_dir, p.copy, p.lignes);
+    // A copy onto a free name has nothing to wait for: named now, it frees
+    // its descriptor and spreads the naming over the copy.
+    if (p.outcome == Traitement::Pret && p.copy.staged() && !p.copy.replaces()) p.delivered = p.copy.Commit().ok();
     batch.push_back(std::move(p));
     batch_bytes += f.taille;
     if (TesteSuspension()) {
