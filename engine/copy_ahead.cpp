@@ -42,6 +42,18 @@ bool CopyAhead::Offer(std::size_t n, Job job) {
   return true;
 }
 
+// Claims an offered slot and stages it without the lock: nobody else
+// touches a claimed slot until it is done.
+void CopyAhead::StageClaimed(Slot& slot, std::unique_lock<std::mutex>& lock) {
+  slot.state = State::Claimed;
+  lock.unlock();
+  Result r = Stage(slot.job);
+  lock.lock();
+  slot.result = std::move(r);
+  slot.state = State::Done;
+  done_.notify_all();
+}
+
 CopyAhead::Slot* CopyAhead::Find(std::size_t n) {
   for (auto& s : slots_)
     if (s.n == n) return &s;
@@ -74,13 +86,7 @@ std::optional<CopyAhead::Result> CopyAhead::Take(std::size_t n) {
       done_.wait(lock, [&] { return wanted->state == State::Done; });
       break;
     }
-    job->state = State::Claimed;
-    lock.unlock();
-    Result r = Stage(job->job);
-    lock.lock();
-    job->result = std::move(r);
-    job->state = State::Done;
-    done_.notify_all();
+    StageClaimed(*job, lock);
   }
   Result r = std::move(wanted->result);
   slots_.pop_front();  // `wanted` is the first: everything below it went
@@ -101,13 +107,7 @@ void CopyAhead::Loop() {
       return false;
     });
     if (stop_) return;
-    job->state = State::Claimed;
-    lock.unlock();
-    Result r = Stage(job->job);
-    lock.lock();
-    job->result = std::move(r);
-    job->state = State::Done;
-    done_.notify_all();
+    StageClaimed(*job, lock);
   }
 }
 

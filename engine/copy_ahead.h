@@ -54,6 +54,7 @@ class CopyAhead {
 
   static Result Stage(const Job& job) noexcept;
   Slot* Find(std::size_t n);
+  void StageClaimed(Slot& slot, std::unique_lock<std::mutex>& lock);
   void Loop();
 
   std::mutex m_;
