@@ -29,7 +29,6 @@ bool CopyAhead::Offer(std::size_t n, Job job) {
   {
     std::lock_guard lock(m_);
     slots_.push_back(Slot{n, State::Offered, std::move(job), {}});
-    next_ = n + 1;
   }
   if (!thread_.joinable()) {
     try {

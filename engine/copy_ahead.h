@@ -40,8 +40,6 @@ class CopyAhead {
   // own, staging another offered job meanwhile rather than waiting. Every
   // offer below `n` is withdrawn. Nothing when `n` was never offered.
   std::optional<Result> Take(std::size_t n);
-  // The number after the last job offered (0 before any).
-  std::size_t next() const { return next_; }
 
  private:
   enum class State { Offered, Claimed, Done };
@@ -61,7 +59,6 @@ class CopyAhead {
   std::condition_variable work_;  // an offer, or the end
   std::condition_variable done_;  // a job finished
   std::deque<Slot> slots_;        // by increasing number
-  std::size_t next_ = 0;
   bool stop_ = false;
   std::thread thread_;
 };

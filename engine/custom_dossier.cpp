@@ -487,7 +487,6 @@ bool TCustomDossier::CrypteFichier(const std::filesystem::path& f, const std::fi
 
 Traitement TCustomDossier::TraiteFichier(const FichierSelectionne& f, const std::string& dest_dir_text,
                                          platform::StagedCopy& staged, std::vector<std::string>& lignes) {
-  if (TesteSuspension()) return Traitement::Suspendu;
   std::filesystem::path file = f.local;
   std::string name = std::filesystem::path(f.chemin).filename().string();
   if (services_.steps) {
@@ -589,10 +588,10 @@ namespace {
 // no flush first: LastSave only moves after the flush at the end of the
 // copy, so a file a power cut left short is copied again.
 constexpr std::size_t kBatchFiles = 256;
+constexpr std::uint64_t kBatchBytes = 256ull << 20;
 // How far ahead a second core stages plain copies, and of what size.
 constexpr std::size_t kAheadFiles = 32;
 constexpr std::uint64_t kAheadBytes = 1ull << 20;
-constexpr std::uint64_t kBatchBytes = 256ull << 20;
 
 bool FlushBatch(const std::vector<const platform::StagedCopy*>& copies) {
   std::vector<const platform::StagedCopy*> replacing;
@@ -714,14 +713,16 @@ void TCustomDossier::CopieFichiers() {
   const bool plain = !services_.steps && !avec_plug_inn_ && !compresse_ && !crypte_;
   CopyAhead ahead;
   bool ahead_runs = plain;
+  std::size_t looked_ahead = 0;  // files before this one were offered or passed over
   for (std::size_t i = 0; i < selection_.size(); ++i) {
     const FichierSelectionne& f = selection_[i];
     const std::string dest_dir = RepertoireDestination(f.repertoire);
     CreeArborescence(Local(dest_dir));
     if (ahead_runs) {
-      for (std::size_t j = std::max(ahead.next(), i + 1); j < selection_.size() && j <= i + kAheadFiles; ++j) {
+      for (std::size_t j = std::max(looked_ahead, i + 1); j < selection_.size() && j <= i + kAheadFiles; ++j) {
         const FichierSelectionne& g = selection_[j];
         if (g.repertoire != f.repertoire) break;
+        looked_ahead = j + 1;
         if (g.taille > kAheadBytes) continue;
         auto target = Local(dest_dir + std::filesystem::path(g.chemin).filename().string());
         if (target.empty()) continue;

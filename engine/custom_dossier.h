@@ -187,8 +187,9 @@ class TCustomDossier {
   std::filesystem::path CheminDestination(std::string_view scan_dir, std::string_view name) const;
   void CopieFichiers();
   // One file, all steps but the last: its copy is staged beside its
-  // destination, to be flushed and given its name with others. Journal
-  // lines of its steps go to `lignes`, written before the file's own line.
+  // destination, for the caller to give it its name. Journal lines of its
+  // steps go to `lignes`, written before the file's own line. The caller
+  // has looked for a suspension request first.
   Traitement TraiteFichier(const FichierSelectionne& f, const std::string& dest_dir_text, platform::StagedCopy& staged,
                            std::vector<std::string>& lignes);
   // The plug-in step: every "*.so" of the program folder whose signature is
